@@ -1,0 +1,43 @@
+#include "ovra/strings.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Strings, Utf16RoundTripKeepsPairsAndLoneSurrogates) {
+  const std::u16string samples[] = {
+      u"",
+      u"plain ascii",
+      u"caf\u00e9 \u4e2d\u6587",
+      u"\U0001F600 outside the BMP",
+      std::u16string{u'a', char16_t(0xD800), u'b'},    // lone high surrogate
+      std::u16string{char16_t(0xDC00), u'x'},          // lone low surrogate
+      std::u16string{char16_t(0xDBFF), char16_t(0xDBFF), char16_t(0xDFFF)},
+  };
+  for (const auto& sample : samples) {
+    EXPECT_EQ(ovra::Utf16FromWide(ovra::WideFromUtf16(sample)), sample);
+  }
+}
+
+TEST(Strings, WideHoldsOneCodePointPerPairWhenWcharIs32Bit) {
+  const std::wstring wide = ovra::WideFromUtf16(u"\U0001F600");
+  EXPECT_EQ(wide.size(), sizeof(wchar_t) == 2 ? 2u : 1u);
+}
+
+TEST(Strings, Utf8FromWide) {
+  EXPECT_EQ(ovra::Utf8FromWide(ovra::WideFromUtf16(u"a\u00e9\u20ac\U0001F600")),
+            "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  // A lone surrogate is written as the three-byte form of its own value.
+  EXPECT_EQ(ovra::Utf8FromWide(ovra::WideFromUtf16(std::u16string{char16_t(0xD83D), u'x'})),
+            "\xED\xA0\xBDx");
+}
+
+TEST(Strings, WideFromUtf8) {
+  EXPECT_EQ(ovra::Utf16FromWide(ovra::WideFromUtf8("a\xC3\xA9\xF0\x9F\x98\x80")), u"a\u00e9\U0001F600");
+  // Malformed input: stray continuation, truncated sequence, overlong form.
+  EXPECT_EQ(ovra::Utf16FromWide(ovra::WideFromUtf8("\x80z")), u"\uFFFDz");
+  EXPECT_EQ(ovra::Utf16FromWide(ovra::WideFromUtf8("\xE2\x82")), u"\uFFFD\uFFFD");
+  EXPECT_EQ(ovra::Utf16FromWide(ovra::WideFromUtf8("\xC0\xAF")), u"\uFFFD\uFFFD");
+}
+
+}  // namespace
