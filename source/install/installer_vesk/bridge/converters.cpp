@@ -1,0 +1,58 @@
+#include "installer_vesk/bridge/converters.h"
+
+#include "ovra/strings.h"
+
+namespace electron::node_interop::v8_helpers::type_converters {
+
+bool Unbox(Napi::Value& value, const char* error) {
+  for (int depth = 0; value.IsObject(); ++depth) {
+    if (depth > kMaxBoxDepth) throw std::invalid_argument(error);
+    Napi::Object box = value.As<Napi::Object>();
+    if (!box.Has(kBoxProperty)) return false;  // has() also finds inherited properties
+    value = box.Get(kBoxProperty);
+  }
+  return true;
+}
+
+namespace {
+
+// The name script reports for the object's constructor; "Object" when it has none
+// (Object.create(null)).
+std::string ConstructorName(Napi::Object object) {
+  Napi::Value constructor = object.Get("constructor");
+  if (!constructor.IsFunction()) return "Object";
+  Napi::Value name = constructor.As<Napi::Object>().Get("name");
+  return name.IsString() ? name.As<Napi::String>().Utf8Value() : std::string();
+}
+
+}  // namespace
+
+bool IsEmptyObject(Napi::Value value) {
+  if (value.IsEmpty() || !value.IsObject()) return false;
+  Napi::Object object = value.As<Napi::Object>();
+  const std::string name = ConstructorName(object);
+  if (name != "Object" && name != "Context") return false;
+  napi_value names;
+  NAPI_THROW_IF_FAILED(value.Env(),
+                       napi_get_all_property_names(value.Env(), object, napi_key_own_only,
+                                                   static_cast<napi_key_filter>(napi_key_enumerable | napi_key_skip_symbols),
+                                                   napi_key_numbers_to_strings, &names),
+                       false);
+  return Napi::Array(value.Env(), names).Length() == 0;
+}
+
+std::wstring WideStringTraits::Read(Napi::Value v) {
+  return ovra::WideFromUtf16(v.As<Napi::String>().Utf16Value());
+}
+
+Napi::Value Converter<std::string>::ToScript(Napi::Env env, const std::string& value) {
+  napi_value result;
+  NAPI_THROW_IF_FAILED(env, napi_create_string_utf8(env, value.c_str(), NAPI_AUTO_LENGTH, &result), Napi::Value());
+  return Napi::Value(env, result);
+}
+
+Napi::Value Converter<std::wstring>::ToScript(Napi::Env env, const std::wstring& value) {
+  return Napi::String::New(env, ovra::Utf16FromWide(value));
+}
+
+}  // namespace electron::node_interop::v8_helpers::type_converters

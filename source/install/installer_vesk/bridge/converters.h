@@ -1,0 +1,193 @@
+// Conversions of single values between script and native code.
+//
+// Script to native: any input may be boxed, i.e. given as an object whose
+// property "value" holds it (boxes may nest); any other object converts to the
+// type's empty value. There is no coercion between kinds: a numeric string is not
+// a number. Failures throw std::invalid_argument with the type's fixed text.
+// Native to script never fails.
+#pragma once
+
+#include <napi.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "installer_vesk/bridge/errors.h"
+#include "installer_vesk/bridge/object_wrapper.h"
+
+namespace electron::node_interop::v8_helpers::type_converters {
+
+inline constexpr char kBoxProperty[] = "value";
+
+// True for an object with no own enumerable string-keyed properties whose
+// constructor is named "Object" (or "Context"), such as `{}`.
+bool IsEmptyObject(Napi::Value value);
+
+// Boxes nested deeper than this are refused (a box may contain itself).
+inline constexpr int kMaxBoxDepth = 1000;
+
+// Replaces an object `value` by the content of its box, through nested boxes,
+// until it is not an object. Returns false when an object without a "value"
+// property is met (the caller then uses its empty value). Throws
+// std::invalid_argument(`error`) past kMaxBoxDepth.
+bool Unbox(Napi::Value& value, const char* error);
+
+// A record shape: a plain struct whose fields are listed, in script order, by a
+// specialisation of RecordShape with a static `fields()` returning a tuple of Field.
+template <typename Record, typename Member>
+struct Field {
+  const char* name;
+  Member Record::*member;
+};
+
+template <typename Record, typename Member>
+constexpr Field<Record, Member> MakeField(const char* name, Member Record::*member) {
+  return {name, member};
+}
+
+template <typename Record>
+struct RecordShape;  // specialise per record type
+
+template <typename T, typename = void>
+struct IsRecord : std::false_type {};
+template <typename T>
+struct IsRecord<T, std::void_t<decltype(RecordShape<T>::fields())>> : std::true_type {};
+
+template <typename T, typename = void>
+struct Converter;
+
+// Scalars share the boxing rules; each supplies its kind test and reader.
+template <typename T, typename Traits>
+struct ScalarConverter {
+  static T FromScript(Napi::Value value) {
+    if (value.IsEmpty()) throw std::invalid_argument(Traits::kError);
+    if (!Unbox(value, Traits::kError)) return T{};
+    if (!Traits::IsKind(value)) throw std::invalid_argument(Traits::kError);
+    return Traits::Read(value);
+  }
+};
+
+struct BoolTraits {
+  static constexpr const char* kError = error_text::kBoolean;
+  static bool IsKind(Napi::Value v) { return v.IsBoolean(); }
+  static bool Read(Napi::Value v) { return v.As<Napi::Boolean>().Value(); }
+};
+struct Int32Traits {
+  static constexpr const char* kError = error_text::kInt32;
+  static bool IsKind(Napi::Value v) { return v.IsNumber(); }
+  static std::int32_t Read(Napi::Value v) { return v.As<Napi::Number>().Int32Value(); }
+};
+struct UInt32Traits {
+  static constexpr const char* kError = error_text::kUInt32;
+  static bool IsKind(Napi::Value v) { return v.IsNumber(); }
+  static std::uint32_t Read(Napi::Value v) { return v.As<Napi::Number>().Uint32Value(); }
+};
+struct StringTraits {
+  static constexpr const char* kError = error_text::kString;
+  static bool IsKind(Napi::Value v) { return v.IsString(); }
+  static std::string Read(Napi::Value v) { return v.As<Napi::String>().Utf8Value(); }
+};
+struct WideStringTraits {
+  static constexpr const char* kError = error_text::kString;
+  static bool IsKind(Napi::Value v) { return v.IsString(); }
+  static std::wstring Read(Napi::Value v);
+};
+
+template <>
+struct Converter<bool> : ScalarConverter<bool, BoolTraits> {
+  static Napi::Value ToScript(Napi::Env env, bool value) { return Napi::Boolean::New(env, value); }
+};
+template <>
+struct Converter<std::int32_t> : ScalarConverter<std::int32_t, Int32Traits> {
+  static Napi::Value ToScript(Napi::Env env, std::int32_t value) { return Napi::Number::New(env, value); }
+};
+template <>
+struct Converter<std::uint32_t> : ScalarConverter<std::uint32_t, UInt32Traits> {
+  // Reaches script as the same 32 bits read as signed: 4294967295 gives -1.
+  static Napi::Value ToScript(Napi::Env env, std::uint32_t value) {
+    return Napi::Number::New(env, static_cast<std::int32_t>(value));
+  }
+};
+template <>
+struct Converter<std::string> : ScalarConverter<std::string, StringTraits> {
+  // The text up to its first NUL.
+  static Napi::Value ToScript(Napi::Env env, const std::string& value);
+};
+template <>
+struct Converter<std::wstring> : ScalarConverter<std::wstring, WideStringTraits> {
+  static Napi::Value ToScript(Napi::Env env, const std::wstring& value);
+};
+
+// Results only: arrays (of arrays) of strings.
+template <typename Element>
+struct Converter<std::vector<Element>, std::enable_if_t<!IsRecord<Element>::value>> {
+  static Napi::Value ToScript(Napi::Env env, const std::vector<Element>& values) {
+    Napi::EscapableHandleScope scope(env);
+    Napi::Array array = Napi::Array::New(env, values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      array.Set(static_cast<std::uint32_t>(i), Converter<Element>::ToScript(env, values[i]));
+    }
+    return scope.Escape(array);
+  }
+};
+
+template <typename Record>
+struct Converter<Record, std::enable_if_t<IsRecord<Record>::value>> {
+  static Record FromScript(Napi::Value value, int depth = 0) {
+    if (value.IsEmpty() || !value.IsObject() || depth > kMaxBoxDepth) {
+      throw std::invalid_argument(error_text::kSpecifiedType);
+    }
+    if (value.As<Napi::Object>().Has(kBoxProperty)) {
+      return FromScript(value.As<Napi::Object>().Get(kBoxProperty), depth + 1);
+    }
+    if (IsEmptyObject(value)) return Record{};
+    Record record{};
+    Napi::Object object = value.As<Napi::Object>();
+    std::apply([&](const auto&... field) { (ReadField(object, record, field), ...); },
+               RecordShape<Record>::fields());
+    return record;
+  }
+
+  // A new bound object holding a copy of the record, with one own property per
+  // field in field order.
+  static Napi::Value ToScript(Napi::Env env, const Record& record) {
+    Napi::Object object = wrappers::MakeBoundObject(env, record);
+    std::apply([&](const auto&... field) {
+      (object.Set(field.name, Converter<FieldType<decltype(field)>>::ToScript(env, record.*(field.member))),
+       ...);
+    }, RecordShape<Record>::fields());
+    return object;
+  }
+
+ private:
+  template <typename F>
+  using FieldType = std::decay_t<decltype(std::declval<Record&>().*(std::declval<F>().member))>;
+
+  template <typename F>
+  static void ReadField(Napi::Object object, Record& record, const F& field) {
+    record.*(field.member) = Converter<FieldType<const F&>>::FromScript(object.Get(field.name));
+  }
+};
+
+// Arrays of records: read from a script array; written back in place by the
+// method call (see method.h).
+template <typename Record>
+struct Converter<std::vector<Record>, std::enable_if_t<IsRecord<Record>::value>> {
+  static std::vector<Record> FromScript(Napi::Value value) {
+    if (value.IsEmpty() || !value.IsArray()) throw std::invalid_argument(error_text::kArray);
+    Napi::Array array = value.As<Napi::Array>();
+    std::vector<Record> records;
+    // The length is read again after each element: a getter may change it.
+    for (std::uint32_t i = 0; i < array.Length(); ++i) {
+      records.push_back(Converter<Record>::FromScript(array.Get(i)));
+    }
+    return records;
+  }
+};
+
+}  // namespace electron::node_interop::v8_helpers::type_converters

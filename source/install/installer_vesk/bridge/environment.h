@@ -1,0 +1,42 @@
+// Per-environment state of the bridge: the class table, the instance cache and
+// the script functions the bridge needs. One instance per Node-API environment
+// (the main thread, or a worker thread that loads the addon too).
+#pragma once
+
+#include <napi.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "installer_vesk/bridge/object_wrapper.h"
+
+namespace electron::node_interop {
+
+// Creates a class's native object and its script object, with its methods attached.
+using ClassFactory = std::function<std::shared_ptr<v8_helpers::wrappers::IObjectWrapper>(Napi::Env)>;
+using FactoryTable = std::unordered_map<std::string, ClassFactory>;
+
+class BridgeEnvironment {
+ public:
+  // Creates the environment's state; called once, from the module's init.
+  static BridgeEnvironment& Create(Napi::Env env, FactoryTable factories);
+  static BridgeEnvironment& Get(Napi::Env env);
+
+  // The script object of class `key`, created on first use and cached for the
+  // life of the environment. Throws "Failed to query object" for an unknown key.
+  Napi::Object Query(Napi::Env env, const std::string& key);
+
+  void SetPrototype(Napi::Object object, Napi::Value prototype) const;
+
+ private:
+  BridgeEnvironment(Napi::Env env, FactoryTable factories);
+
+  FactoryTable factories_;
+  std::map<std::string, std::shared_ptr<v8_helpers::wrappers::IObjectWrapper>> instances_;
+  Napi::FunctionReference setPrototypeOf_;
+};
+
+}  // namespace electron::node_interop

@@ -1,0 +1,209 @@
+// A test-only addon over the bridge: classes whose methods cover every
+// parameter kind (in and out) and every result kind, so the bridge is tested
+// from script independently of the installer classes.
+#include <napi.h>
+
+#include <atomic>
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "installer_vesk/bridge/class_registry.h"
+#include "ovra/exception.h"
+
+namespace bridge_test {
+
+struct Tag {
+  std::wstring name;
+  std::int32_t depth = 0;
+};
+
+// A record with every scalar field kind and a nested record.
+struct Point {
+  std::int32_t x = 0;
+  std::uint32_t weight = 0;
+  bool visible = false;
+  std::wstring label;
+  Tag tag;
+};
+
+std::atomic<int> probeConstructions{0};
+
+class Probe {
+ public:
+  Probe() { ++probeConstructions; }
+
+  bool echoBool(bool value) { return value; }
+  std::int32_t echoInt32(std::int32_t value) { return value; }
+  std::uint32_t echoUInt32(std::uint32_t value) { return value; }
+  std::string echoString(std::string value) { return value; }
+  std::wstring echoWString(const std::wstring& value) { return value; }
+
+  // Out-parameters receive the converted argument and change it.
+  std::int32_t flipBool(bool& value) {
+    value = !value;
+    return 1;
+  }
+  std::int32_t doubleInt32(std::int32_t& value) {
+    value *= 2;
+    return 2;
+  }
+  std::int32_t decrementUInt32(std::uint32_t& value) {
+    --value;
+    return 3;
+  }
+  std::int32_t exclaimString(std::string& value) {
+    value += "!";
+    return 4;
+  }
+  std::int32_t exclaimWString(std::wstring& value) {
+    value += L"!";
+    return 5;
+  }
+
+  std::wstring describePoint(Point point) {
+    return std::to_wstring(point.x) + L"," + std::to_wstring(point.weight) + L"," +
+           (point.visible ? L"true" : L"false") + L"," + point.label + L"," + point.tag.name + L"," +
+           std::to_wstring(point.tag.depth);
+  }
+  Point makePoint(std::int32_t x, std::wstring label) {
+    return Point{x, 7, true, label, Tag{L"tag of " + label, 1}};
+  }
+  std::int32_t movePoint(Point& point) {
+    point.x += 10;
+    point.tag.depth += 1;
+    return 0;
+  }
+
+  std::uint32_t sumWeights(std::vector<Point> points) {
+    std::uint32_t sum = 0;
+    for (const auto& point : points) sum += point.weight;
+    return sum;
+  }
+  // Keeps the first `count` points, moved; appends new ones if fewer were given.
+  std::int32_t resizePoints(std::vector<Point>& points, std::uint32_t count) {
+    points.resize(count);
+    for (auto& point : points) point.x += 1;
+    return static_cast<std::int32_t>(points.size());
+  }
+
+  std::vector<std::wstring> split(std::wstring text) {
+    std::vector<std::wstring> words;
+    std::wstring word;
+    for (wchar_t c : text) {
+      if (c == L' ') {
+        words.push_back(word);
+        word.clear();
+      } else {
+        word += c;
+      }
+    }
+    if (!text.empty()) words.push_back(word);
+    return words;
+  }
+  std::vector<std::vector<std::wstring>> grid(std::uint32_t rows, std::uint32_t columns) {
+    std::vector<std::vector<std::wstring>> cells(rows);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+      for (std::uint32_t c = 0; c < columns; ++c) cells[r].push_back(std::to_wstring(r) + L":" + std::to_wstring(c));
+    }
+    return cells;
+  }
+  std::string textWithNul() { return std::string("before\0after", 12); }
+  std::wstring wideWithNul() { return std::wstring(L"before\0after", 12); }
+
+  std::int32_t fail(std::string kind) {
+    if (kind == "runtime") throw std::runtime_error("native failure text");
+    if (kind == "result") throw ovra::ResultCodeException(static_cast<ovra::result_t>(0x8000004C), L"not found");
+    if (kind == "check") throw ovra::CheckFailedException("bridge_test/addon", 42);
+    if (kind == "alloc") throw std::bad_alloc();
+    if (kind == "other") throw 42;
+    return 0;
+  }
+
+  std::int32_t constructions() { return probeConstructions; }
+  std::int32_t noArguments() { return ++calls_; }
+  std::wstring twoArguments(std::int32_t number, std::wstring text) { return text + L"/" + std::to_wstring(number); }
+
+ private:
+  std::int32_t calls_ = 0;
+};
+
+class Other {
+ public:
+  std::int32_t identity() { return 99; }
+};
+
+}  // namespace bridge_test
+
+namespace electron::node_interop::v8_helpers::type_converters {
+template <>
+struct RecordShape<bridge_test::Tag> {
+  static constexpr auto fields() {
+    return std::make_tuple(MakeField("name", &bridge_test::Tag::name), MakeField("depth", &bridge_test::Tag::depth));
+  }
+};
+template <>
+struct RecordShape<bridge_test::Point> {
+  static constexpr auto fields() {
+    using bridge_test::Point;
+    return std::make_tuple(MakeField("x", &Point::x), MakeField("weight", &Point::weight),
+                           MakeField("visible", &Point::visible), MakeField("label", &Point::label),
+                           MakeField("tag", &Point::tag));
+  }
+};
+}  // namespace electron::node_interop::v8_helpers::type_converters
+
+namespace {
+
+using electron::node_interop::FactoryTable;
+using electron::node_interop::MakeClassWrapper;
+using electron::node_interop::v8_helpers::addMethod;
+
+Napi::Object Init(Napi::Env env, Napi::Object exports) {
+  using bridge_test::Other;
+  using bridge_test::Probe;
+  FactoryTable factories;
+  factories["probe"] = [](Napi::Env env) {
+    auto wrapper = MakeClassWrapper(env, std::make_shared<Probe>());
+    addMethod(*wrapper, "echoBool", &Probe::echoBool);
+    addMethod(*wrapper, "echoInt32", &Probe::echoInt32);
+    addMethod(*wrapper, "echoUInt32", &Probe::echoUInt32);
+    addMethod(*wrapper, "echoString", &Probe::echoString);
+    addMethod(*wrapper, "echoWString", &Probe::echoWString);
+    addMethod(*wrapper, "flipBool", &Probe::flipBool);
+    addMethod(*wrapper, "doubleInt32", &Probe::doubleInt32);
+    addMethod(*wrapper, "decrementUInt32", &Probe::decrementUInt32);
+    addMethod(*wrapper, "exclaimString", &Probe::exclaimString);
+    addMethod(*wrapper, "exclaimWString", &Probe::exclaimWString);
+    addMethod(*wrapper, "describePoint", &Probe::describePoint);
+    addMethod(*wrapper, "makePoint", &Probe::makePoint);
+    addMethod(*wrapper, "movePoint", &Probe::movePoint);
+    addMethod(*wrapper, "sumWeights", &Probe::sumWeights);
+    addMethod(*wrapper, "resizePoints", &Probe::resizePoints);
+    addMethod(*wrapper, "split", &Probe::split);
+    addMethod(*wrapper, "grid", &Probe::grid);
+    addMethod(*wrapper, "textWithNul", &Probe::textWithNul);
+    addMethod(*wrapper, "wideWithNul", &Probe::wideWithNul);
+    addMethod(*wrapper, "fail", &Probe::fail);
+    addMethod(*wrapper, "constructions", &Probe::constructions);
+    addMethod(*wrapper, "noArguments", &Probe::noArguments);
+    addMethod(*wrapper, "twoArguments", &Probe::twoArguments);
+    return wrapper;
+  };
+  factories["other"] = [](Napi::Env env) {
+    auto wrapper = MakeClassWrapper(env, std::make_shared<Other>());
+    addMethod(*wrapper, "identity", &Other::identity);
+    return wrapper;
+  };
+  // A class whose construction fails: nothing may be cached for it.
+  factories["broken"] = [](Napi::Env env) -> std::shared_ptr<electron::node_interop::v8_helpers::wrappers::IObjectWrapper> {
+    throw std::runtime_error("construction failed");
+  };
+  return electron::node_interop::RegisterModule(env, exports, std::move(factories));
+}
+
+}  // namespace
+
+NODE_API_MODULE(bridge_test, Init)

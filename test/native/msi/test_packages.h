@@ -1,0 +1,40 @@
+// The generated test packages and scratch copies of them.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace msi_test {
+
+// The Windows build runs under Wine, whose msi.dll departs from the documented
+// behaviour in a few places (docs/wine-differences.md).
+#ifdef _WIN32
+constexpr bool kUnderWine = true;
+#else
+constexpr bool kUnderWine = false;
+#endif
+
+// Path of a file of the generated package folder, in the form the running
+// system opens (a Z: path under Wine).
+std::wstring PackagePath(const std::wstring& name);
+
+// A private copy of a package in a fresh temporary folder, removed with the object.
+class ScratchCopy {
+ public:
+  explicit ScratchCopy(const std::wstring& name);
+  ~ScratchCopy();
+  ScratchCopy(const ScratchCopy&) = delete;
+  ScratchCopy& operator=(const ScratchCopy&) = delete;
+
+  std::wstring path() const { return file_.wstring(); }
+  std::uintmax_t size() const { return std::filesystem::file_size(file_); }
+  bool exists() const { return std::filesystem::exists(file_); }
+  const std::filesystem::path& folder() const { return folder_; }
+
+ private:
+  std::filesystem::path folder_;
+  std::filesystem::path file_;
+};
+
+}  // namespace msi_test

@@ -1,0 +1,228 @@
+#include "ovra/object.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using ovra::objptr_t;
+
+struct ICounter : ovra::IObject {
+  static constexpr ovra::iid_t kIid = 0x1A2B3C4D;
+  virtual int Value() = 0;
+
+ protected:
+  ~ICounter() = default;
+};
+
+// A hand-written IObject that records every call and never deletes itself,
+// so the test can look at it after the pointers are gone.
+class FakeObject : public ICounter {
+ public:
+  std::int32_t AddRef() override {
+    ++add_refs;
+    return ++references;
+  }
+  std::int32_t Release() override {
+    ++releases;
+    return --references;
+  }
+  ovra::result_t QueryInterface(ovra::iid_t, void**) override { return ovra::kResultNotImplemented; }
+  int Value() override { return 42; }
+
+  int add_refs = 0;
+  int releases = 0;
+  std::int32_t references = 1;
+};
+
+TEST(ObjectPointer, AdoptTakesOverAndRetainAddsAReference) {
+  FakeObject object;
+  {
+    auto adopted = objptr_t<ICounter>::Adopt(&object);
+    EXPECT_EQ(object.add_refs, 0);
+    EXPECT_EQ(adopted.get(), &object);
+    EXPECT_EQ(adopted->Value(), 42);
+    EXPECT_EQ((*adopted).Value(), 42);
+    {
+      auto retained = objptr_t<ICounter>::Retain(&object);
+      EXPECT_EQ(object.references, 2);
+    }
+    EXPECT_EQ(object.references, 1);
+  }
+  EXPECT_EQ(object.references, 0);
+  EXPECT_EQ(object.releases, 2);
+}
+
+TEST(ObjectPointer, CopyAddsAndMoveTransfers) {
+  FakeObject object;
+  {
+    auto first = objptr_t<ICounter>::Adopt(&object);
+    objptr_t<ICounter> copy = first;
+    EXPECT_EQ(object.references, 2);
+    EXPECT_EQ(copy, first);
+
+    objptr_t<ICounter> moved = std::move(copy);
+    EXPECT_FALSE(copy);
+    EXPECT_EQ(copy, nullptr);
+    EXPECT_EQ(moved.get(), &object);
+    EXPECT_EQ(object.references, 2);
+
+    objptr_t<ICounter> assigned;
+    assigned = std::move(moved);
+    EXPECT_FALSE(moved);
+    EXPECT_EQ(object.references, 2);
+
+    assigned = assigned;  // self-assignment keeps the reference
+    EXPECT_EQ(object.references, 2);
+    assigned = first;
+    EXPECT_EQ(object.references, 2);
+  }
+  EXPECT_EQ(object.references, 0);
+  EXPECT_EQ(object.add_refs, object.releases - 1);  // the adopted reference was never added
+}
+
+TEST(ObjectPointer, AssignmentReleasesThePreviousObject) {
+  FakeObject a;
+  FakeObject b;
+  auto pointer = objptr_t<ICounter>::Adopt(&a);
+  pointer = objptr_t<ICounter>::Adopt(&b);
+  EXPECT_EQ(a.references, 0);
+  EXPECT_EQ(b.references, 1);
+  pointer = nullptr;
+  EXPECT_EQ(b.references, 0);
+  EXPECT_EQ(a.releases + b.releases, 2);
+}
+
+TEST(ObjectPointer, ResetAndDetach) {
+  FakeObject object;
+  auto pointer = objptr_t<ICounter>::Adopt(&object);
+  pointer.reset();
+  pointer.reset();
+  EXPECT_EQ(object.releases, 1);
+  EXPECT_FALSE(pointer);
+
+  object.references = 1;
+  auto owner = objptr_t<ICounter>::Adopt(&object);
+  ICounter* raw = owner.detach();
+  EXPECT_EQ(raw, &object);
+  EXPECT_FALSE(owner);
+  EXPECT_EQ(object.releases, 1);
+  EXPECT_EQ(object.references, 1);
+}
+
+TEST(ObjectPointer, EmptyPointersCallNothing) {
+  objptr_t<ICounter> empty;
+  objptr_t<ICounter> copy = empty;
+  auto retained = objptr_t<ICounter>::Retain(nullptr);
+  copy = retained;
+  copy.reset();
+  EXPECT_FALSE(empty);
+  EXPECT_EQ(empty, nullptr);
+}
+
+TEST(ObjectPointer, ConvertsToBaseInterface) {
+  FakeObject object;
+  {
+    auto derived = objptr_t<FakeObject>::Adopt(&object);
+    objptr_t<ovra::IObject> copied = derived;
+    EXPECT_EQ(object.references, 2);
+    objptr_t<ICounter> moved = std::move(derived);
+    EXPECT_FALSE(derived);
+    EXPECT_EQ(object.references, 2);
+    EXPECT_EQ(moved.get(), static_cast<ICounter*>(&object));
+  }
+  EXPECT_EQ(object.references, 0);
+}
+
+// Something in front of the framework base, as the callback adapters have, so that
+// the interface pointer differs from the object's address.
+struct Payload {
+  virtual ~Payload() = default;
+  std::int64_t padding = 0;
+};
+
+class Counter : public Payload, public ovra::SimpleObjectBase<ovra::NoServiceStrategy, ICounter> {
+ public:
+  explicit Counter(bool* destroyed) : destroyed_(destroyed) {}
+  ~Counter() override { *destroyed_ = true; }
+  int Value() override { return 7; }
+
+ private:
+  bool* destroyed_;
+};
+
+TEST(SimpleObject, CountsStartAtOneAndLastReleaseDeletes) {
+  const std::int32_t live_before = ovra::LiveObjectCount();
+  bool destroyed = false;
+  ICounter* object = new Counter(&destroyed);
+  EXPECT_EQ(ovra::LiveObjectCount(), live_before + 1);
+  EXPECT_EQ(object->AddRef(), 2);
+  EXPECT_EQ(object->Release(), 1);
+  EXPECT_FALSE(destroyed);
+  EXPECT_EQ(object->Release(), 0);
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(ovra::LiveObjectCount(), live_before);
+}
+
+TEST(SimpleObject, MakeObjectAndPointersLeaveNothingBehind) {
+  const std::int32_t live_before = ovra::LiveObjectCount();
+  bool destroyed = false;
+  {
+    objptr_t<Counter> made = ovra::MakeObject<Counter>(&destroyed);
+    objptr_t<ICounter> shared = made;
+    objptr_t<ICounter> other = ovra::MakeObject<Counter>(&destroyed);
+    EXPECT_EQ(ovra::LiveObjectCount(), live_before + 2);
+    EXPECT_EQ(shared->Value(), 7);
+  }
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(ovra::LiveObjectCount(), live_before);
+}
+
+TEST(SimpleObject, QueryInterface) {
+  bool destroyed = false;
+  auto object = ovra::MakeObject<Counter>(&destroyed);
+  ICounter* const expected = object.get();
+  // The stored pointer must be the interface's, not the object's address.
+  ASSERT_NE(static_cast<void*>(expected), static_cast<void*>(object.get()));
+
+  for (ovra::iid_t iid : {ICounter::kIid, ovra::iid_t{0}}) {
+    void* out = nullptr;
+    EXPECT_EQ(object->QueryInterface(iid, &out), ovra::kResultOk);
+    EXPECT_EQ(out, static_cast<void*>(expected));
+    EXPECT_EQ(static_cast<ICounter*>(out)->Release(), 1);  // the query added one
+  }
+
+  void* out = &out;
+  EXPECT_EQ(object->QueryInterface(0x293FDF28, &out), ovra::MakeResult(0x80000001));
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(object->QueryInterface(ICounter::kIid, nullptr), ovra::MakeResult(0x80000046));
+  EXPECT_EQ(object->AddRef(), 2);  // unchanged by the failed queries
+  EXPECT_EQ(object->Release(), 1);
+  EXPECT_FALSE(destroyed);
+}
+
+TEST(SimpleObject, ReferenceCountIsAtomic) {
+  bool destroyed = false;
+  auto object = ovra::MakeObject<Counter>(&destroyed);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([raw = object.get()] {
+      for (int i = 0; i < 100000; ++i) {
+        raw->AddRef();
+        raw->Release();
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_FALSE(destroyed);
+  EXPECT_EQ(object->AddRef(), 2);
+  object->Release();
+  object.reset();
+  EXPECT_TRUE(destroyed);
+}
+
+}  // namespace

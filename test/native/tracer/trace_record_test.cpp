@@ -1,0 +1,180 @@
+// The record builder: block sizes it asks for, when it drops a record, and formatting.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "installer_vesk/tracer.h"
+#include "ovra/strings.h"
+
+namespace {
+
+using installer::TraceRecord;
+using namespace installer::trace_format;
+
+// Lets a real Tracer decide and size the blocks, and keeps what would be written.
+class RecordingTracer final : public ovra::ITracer {
+ public:
+  explicit RecordingTracer(std::uint32_t level) : real_(0) { real_.SetLevel(level); }
+
+  std::int32_t AddRef() override { return 0; }
+  std::int32_t Release() override { return 0; }
+  ovra::result_t QueryInterface(ovra::iid_t, void**) override { return 0; }
+
+  ovra::result_t GetRecordBuffer(std::uint32_t level, char** buffer, std::size_t size) override {
+    requests.emplace_back(level, size);
+    return real_.GetRecordBuffer(level, buffer, size);
+  }
+
+  ovra::result_t WriteRecord(char* buffer, std::size_t length) override {
+    if (buffer != nullptr) records.emplace_back(buffer, length);
+    std::free(buffer);
+    return 0;
+  }
+
+  void SetLevel(std::uint32_t level) { real_.SetLevel(level); }
+
+  std::vector<std::pair<std::uint32_t, std::size_t>> requests;
+  std::vector<std::string> records;
+
+ private:
+  installer::Tracer real_;
+};
+
+using Requests = std::vector<std::pair<std::uint32_t, std::size_t>>;
+
+template <typename Build>
+std::string Format(Build build) {
+  RecordingTracer tracer(700);
+  {
+    TraceRecord record(tracer, 700);
+    build(record);
+  }
+  return tracer.records.size() == 1 ? tracer.records[0] : "<" + std::to_string(tracer.records.size()) + " records>";
+}
+
+TEST(TraceRecord, StartsWith512AtItsLevelAndGrowsAt1000) {
+  RecordingTracer tracer(1000);
+  const std::string a(600, 'a'), b(5000, 'b'), c(100, 'c');
+  {
+    TraceRecord record(tracer, 650);
+    record << a << b << c;
+  }
+  EXPECT_EQ(tracer.requests, (Requests{{650, 512}, {1000, 1024}, {1000, 5600}, {1000, 11200}}));
+  EXPECT_EQ(tracer.records, std::vector<std::string>{a + b + c});
+}
+
+TEST(TraceRecord, BelowLevel1000AFullBlockEndsTheRecord) {
+  RecordingTracer tracer(700);
+  { TraceRecord(tracer, 700) << std::string(500, 'x') << std::string(12, 'y'); }
+  { TraceRecord(tracer, 700) << std::string(500, 'x') << std::string(13, 'y') << "more"; }
+  EXPECT_EQ(tracer.records, std::vector<std::string>{std::string(500, 'x') + std::string(12, 'y')});
+  // The dropped record asked once to grow and never again.
+  EXPECT_EQ(tracer.requests, (Requests{{700, 512}, {700, 512}, {1000, 1024}}));
+}
+
+TEST(TraceRecord, DeclinedOrDroppedRecordStaysSilent) {
+  RecordingTracer tracer(700);
+  {
+    TraceRecord declined(tracer, 701);
+    EXPECT_FALSE(declined.IsEnabled());
+    declined << std::string(2000, 'x') << 42 << L"wide";
+  }
+  EXPECT_EQ(tracer.requests, (Requests{{701, 512}}));
+  {
+    // No partial record once the level rises in the middle.
+    TraceRecord dropped(tracer, 700);
+    dropped << std::string(600, 'x');
+    EXPECT_FALSE(dropped.IsEnabled());
+    tracer.SetLevel(1000);
+    dropped << "tail";
+  }
+  EXPECT_TRUE(tracer.records.empty());
+}
+
+TEST(TraceRecord, EndWritesOnceAndMovedRecordWritesOnce) {
+  RecordingTracer tracer(700);
+  {
+    TraceRecord record(tracer, 700);
+    record << "ended";
+    record.End();
+    record << "after end";
+  }
+  {
+    TraceRecord moved = installer::InstallerRecord(tracer);
+    moved << "moved";
+  }
+  EXPECT_EQ(tracer.records, (std::vector<std::string>{"ended", "bl\tmoved"}));
+}
+
+TEST(TraceRecord, InstallerRecordsCarryTheTagAndDecimalNumbers) {
+  RecordingTracer tracer(700);
+  installer::InstallerRecord(tracer) << "Set gui event" << 1;
+  installer::InstallerRecord(tracer) << "Action result: " << 1603u;
+  installer::InstallerRecord(tracer, 800) << "command line";
+  tracer.SetLevel(800);
+  installer::InstallerRecord(tracer, 800) << "Windows " << 10 << '.' << 0;
+  EXPECT_EQ(tracer.records,
+            (std::vector<std::string>{"bl\tSet gui event1", "bl\tAction result: 1603", "bl\tWindows 10.0"}));
+}
+
+TEST(TraceRecord, DecimalIntegers) {
+  EXPECT_EQ(Format([](TraceRecord& r) {
+              r << 0 << ' ' << -42 << ' ' << std::numeric_limits<std::int32_t>::min() << ' '
+                << std::numeric_limits<std::uint64_t>::max() << ' ' << std::numeric_limits<std::int64_t>::min() << ' '
+                << static_cast<unsigned char>(200) << ' ' << static_cast<signed char>(-7) << ' '
+                << static_cast<short>(-300) << ' ' << 4000000000u;
+            }),
+            "0 -42 -2147483648 18446744073709551615 -9223372036854775808 200 -7 -300 4000000000");
+}
+
+TEST(TraceRecord, HexadecimalIntegers) {
+  EXPECT_EQ(Format([](TraceRecord& r) {
+              r << hex << 255 << ' ' << showbase << 255 << ' ' << 0 << ' ' << -1 << ' '
+                << static_cast<std::int64_t>(-2) << ' ' << static_cast<std::uint16_t>(0xBEEF) << ' '
+                << static_cast<std::int32_t>(0x80070005u) << noshowbase << ' ' << 0xABCu << dec << ' ' << 255;
+            }),
+            "ff 0xff 0x0 0xffffffff 0xfffffffffffffffe 0xbeef 0x80070005 abc 255");
+}
+
+TEST(TraceRecord, WidthAppliesToTheNextNumberAndFillFollowsPrintf) {
+  EXPECT_EQ(Format([](TraceRecord& r) {
+              r << setw(5) << 42 << '|' << 42 << '|' << setfill('0') << setw(6) << -42 << '|' << hex << showbase
+                << setw(10) << 0x1a << '|' << setfill('*') << setw(6) << 0x1a << '|' << setw(2) << 0x1234 << '|'
+                << setw(4) << "text" << 7;
+            }),
+            "   42|42|-00042|0x0000001a|**0x1a|0x1234|text*0x7");
+}
+
+TEST(TraceRecord, TextBoolsFloatsAndPointers) {
+  EXPECT_EQ(Format([](TraceRecord& r) {
+              r << "narrow " << std::string("string ") << 'c' << ' ' << true << ' ' << false << ' ' << L"wide"
+                << L'!' << ' ' << 3.5 << ' ' << -0.25 << ' ' << 1.0 / 3 << ' ' << setprecision(3) << 3.14159 << ' '
+                << static_cast<const char*>(nullptr) << static_cast<const wchar_t*>(nullptr) << "end";
+            }),
+            "narrow string c true false wide! 3.5 -0.25 0.333333 3.14 end");
+  const int value = 0;
+  const std::string pointer = Format([&](TraceRecord& r) { r << static_cast<const void*>(&value); });
+  EXPECT_EQ(pointer.substr(0, 2), "0x");
+  EXPECT_GT(pointer.size(), 2u);
+  EXPECT_EQ(Format([](TraceRecord& r) { r << static_cast<const void*>(nullptr); }), "0x0");
+}
+
+TEST(TraceRecord, WideTextBecomesUtf8) {
+  const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
+  EXPECT_EQ(Format([&](TraceRecord& r) {
+              r << L"\u00e9\u20ac" << L"\U0001F600" << u"\U00010348" << ovra::WideFromUtf16(u"\U0010FFFF") << lone;
+            }),
+            "\xC3\xA9\xE2\x82\xAC"
+            "\xF0\x9F\x98\x80"
+            "\xF0\x90\x8D\x88"
+            "\xF4\x8F\xBF\xBF"
+            "a\xED\xA0\x80"
+            "b\xED\xB0\x80");
+}
+
+}  // namespace
