@@ -1,0 +1,31 @@
+'use strict';
+// Runs a script in a fresh process (the tracer and the class objects are
+// per-process) inside its own temporary directory. The child reports through
+// files, not pipes: node.exe under Wine cannot write to a pipe.
+const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+
+function runInFreshProcess(addonPath, body) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-test-'));
+  const script = path.join(dir, 'child.js');
+  fs.writeFileSync(script, [
+    "'use strict';",
+    "const fs = require('node:fs');",
+    `const addon = require(${JSON.stringify(addonPath)});`,
+    'const report = {};',
+    "process.on('exit', () => fs.writeFileSync('report.json', JSON.stringify(report)));",
+    body,
+  ].join('\n'));
+  const result = spawnSync(process.execPath, [script], { cwd: dir, stdio: 'ignore', timeout: 60000 });
+  if (result.status !== 0) throw new Error(`child exited with ${result.status} (${result.error || result.signal})`);
+  const report = JSON.parse(fs.readFileSync(path.join(dir, 'report.json'), 'utf8'));
+  const logs = fs.readdirSync(dir).filter((name) => name.endsWith('.log'));
+  const contents = new Map(logs.filter((name) => fs.statSync(path.join(dir, name)).isFile())
+    .map((name) => [name, fs.readFileSync(path.join(dir, name))]));
+  fs.rmSync(dir, { recursive: true, force: true });
+  return { report, logs, read: (name) => contents.get(name) };
+}
+
+module.exports = { runInFreshProcess };
