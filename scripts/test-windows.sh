@@ -30,6 +30,7 @@ scripts/build.sh win64 -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64
 # Windows 7, which node.exe refuses; it is set to Windows 10 once.
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
+mkdir -p "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1
 if [ ! -f "$WINEPREFIX/.win10" ]; then
   wine64 winecfg /v win10 >/dev/null 2>&1
