@@ -4,14 +4,19 @@
 #include <napi.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "installer_vesk/bridge/class_registry.h"
 #include "ovra/exception.h"
+#include "ovra/progress_callback.h"
 
 namespace bridge_test {
 
@@ -135,6 +140,101 @@ class Other {
   std::int32_t identity() { return 99; }
 };
 
+using Sink = ovra::objptr_t<installer::IProgressCallback>;
+
+// Reports to progress sinks from worker threads or from the calling thread.
+class Reporter {
+ public:
+  // Reports `count` steps and completed(count) from a new thread; returns at once.
+  std::int32_t reportFromThread(Sink sink, std::int32_t count) {
+    std::thread([sink, count] { Report(sink, count); }).detach();
+    return 0;
+  }
+  // Reports on the calling thread: the loop thread in the synchronous form.
+  std::int32_t reportHere(Sink sink, std::int32_t count) {
+    Report(sink, count);
+    return 0;
+  }
+  // What completed() returned to the native side.
+  std::int32_t completeHere(Sink sink, std::int32_t code) { return sink->completed(code); }
+
+  // [result, references before, references after] of QueryInterface(iid).
+  std::vector<std::wstring> queryInterface(Sink sink, std::uint32_t iid) {
+    const auto references = [&] {
+      const std::int32_t count = sink->AddRef() - 1;
+      sink->Release();
+      return count;
+    };
+    const std::int32_t before = references();
+    void* object = nullptr;
+    const ovra::result_t result = sink->QueryInterface(iid, &object);
+    const std::int32_t after = references();
+    if (object != nullptr) static_cast<installer::IProgressCallback*>(object)->Release();
+    return {std::to_wstring(result), std::to_wstring(before), std::to_wstring(after)};
+  }
+
+  std::int32_t liveObjects() { return ovra::LiveObjectCount(); }
+
+ private:
+  static void Report(const Sink& sink, std::int32_t count) {
+    for (std::int32_t i = 0; i < count; ++i) {
+      sink->progressChanged(installer::ProgressData{i, L"step " + std::to_wstring(i) + L" \U0001F600", i % 2 == 0});
+    }
+    sink->completed(count);
+  }
+};
+
+// Lets script observe how the pool runs blocking tasks.
+class Gate {
+ public:
+  // Records its start, then blocks until the gate opens.
+  std::int32_t pass(std::int32_t index) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    order_ += (order_.empty() ? L"" : L",") + std::to_wstring(index);
+    maxRunning_ = std::max(maxRunning_, ++running_);
+    open_signal_.wait(lock, [this] { return open_; });
+    --running_;
+    return index;
+  }
+  std::int32_t open() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      open_ = true;
+    }
+    open_signal_.notify_all();
+    return 0;
+  }
+  std::int32_t reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = false;
+    order_.clear();
+    running_ = maxRunning_ = 0;
+    return 0;
+  }
+  // [running now, most running at once, start order]
+  std::vector<std::wstring> stats() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {std::to_wstring(running_), std::to_wstring(maxRunning_), order_};
+  }
+  // True when `parties` callers were inside at the same time within 10 s.
+  bool meet(std::uint32_t parties) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++meeting_;
+    meeting_signal_.notify_all();
+    const bool met = meeting_signal_.wait_for(lock, std::chrono::seconds(10), [&] { return meeting_ >= parties; });
+    return met;
+  }
+  std::int32_t threadId() { return static_cast<std::int32_t>(std::hash<std::thread::id>{}(std::this_thread::get_id()) & 0x7fffffff); }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable open_signal_, meeting_signal_;
+  bool open_ = false;
+  std::int32_t running_ = 0, maxRunning_ = 0;
+  std::uint32_t meeting_ = 0;
+  std::wstring order_;
+};
+
 }  // namespace bridge_test
 
 namespace electron::node_interop::v8_helpers::type_converters {
@@ -195,6 +295,27 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
   factories["other"] = [](Napi::Env env) {
     auto wrapper = MakeClassWrapper(env, std::make_shared<Other>());
     addMethod(*wrapper, "identity", &Other::identity);
+    return wrapper;
+  };
+  factories["reporter"] = [](Napi::Env env) {
+    using bridge_test::Reporter;
+    auto wrapper = MakeClassWrapper(env, std::make_shared<Reporter>());
+    addMethod(*wrapper, "reportFromThread", &Reporter::reportFromThread);
+    addMethod(*wrapper, "reportHere", &Reporter::reportHere);
+    addMethod(*wrapper, "completeHere", &Reporter::completeHere);
+    addMethod(*wrapper, "queryInterface", &Reporter::queryInterface);
+    addMethod(*wrapper, "liveObjects", &Reporter::liveObjects);
+    return wrapper;
+  };
+  factories["gate"] = [](Napi::Env env) {
+    using bridge_test::Gate;
+    auto wrapper = MakeClassWrapper(env, std::make_shared<Gate>());
+    addMethod(*wrapper, "pass", &Gate::pass);
+    addMethod(*wrapper, "open", &Gate::open);
+    addMethod(*wrapper, "reset", &Gate::reset);
+    addMethod(*wrapper, "stats", &Gate::stats);
+    addMethod(*wrapper, "meet", &Gate::meet);
+    addMethod(*wrapper, "threadId", &Gate::threadId);
     return wrapper;
   };
   // A class whose construction fails: nothing may be cached for it.

@@ -26,6 +26,10 @@ inline constexpr char kUnknownException[] = "Unknown exception";
 // Throws a plain script Error whose message is `message` (UTF-8).
 void ThrowScriptError(Napi::Env env, const char* message);
 
+// Reports an exception that script code called by the bridge left pending (a
+// callback or a progress sink member) to the host as an uncaught exception.
+void ReportPendingScriptException(Napi::Env env);
+
 // Runs `body`; a C++ exception becomes a pending script Error carrying its what()
 // text, and a script exception raised inside `body` is passed on unchanged.
 template <typename Body>

@@ -20,6 +20,7 @@
 #include "installer_vesk/bridge/converters.h"
 #include "installer_vesk/bridge/errors.h"
 #include "installer_vesk/bridge/object_wrapper.h"
+#include "installer_vesk/bridge/progress_callback.h"
 
 namespace electron::node_interop::v8_helpers {
 

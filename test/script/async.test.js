@@ -1,0 +1,230 @@
+'use strict';
+// The asynchronous form of method calls and progress sinks, through the
+// test-only addon.
+const { suite, test } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const { bridgeTestAddon } = require('./addon_paths');
+const { runInFreshProcess } = require('./child_process_helpers');
+
+const addon = require(bridgeTestAddon);
+const probe = addon.query('probe');
+const gate = addon.query('gate');
+const reporter = addon.query('reporter');
+
+// Calls `method` asynchronously and resolves with the one argument of its callback.
+function call(object, method, ...args) {
+  return new Promise((resolve) => {
+    object[method](...args, (...results) => {
+      assert.equal(results.length, 1, 'a callback receives exactly one argument');
+      resolve(results[0]);
+    });
+  });
+}
+
+async function until(condition, what) {
+  for (let i = 0; i < 2000 && !condition(); ++i) await new Promise((r) => setTimeout(r, 5));
+  assert.ok(condition(), `timed out waiting for ${what}`);
+}
+
+suite('asynchronous calls', () => {
+  test('the callback comes after the call has returned, once', async () => {
+    let returned = false;
+    let calls = 0;
+    const done = new Promise((resolve) => {
+      const result = probe.echoInt32(5, (value) => {
+        calls += 1;
+        assert.equal(returned, true);
+        resolve(value);
+      });
+      assert.equal(result, undefined);
+      returned = true;
+    });
+    assert.equal(await done, 5);
+    await new Promise((r) => setTimeout(r, 50));
+    assert.equal(calls, 1);
+  });
+
+  test('every result type reaches the callback as its script type', async () => {
+    assert.equal(await call(probe, 'echoBool', true), true);
+    assert.equal(await call(probe, 'echoUInt32', 4294967295), -1);
+    assert.equal(await call(probe, 'echoString', 'é'), 'é');
+    assert.equal(await call(probe, 'echoWString', '😀'), '😀');
+    assert.deepEqual(await call(probe, 'split', 'a b'), ['a', 'b']);
+    assert.deepEqual(await call(probe, 'grid', 1, 1), [['0:0']]);
+    const point = await call(probe, 'makePoint', 3, 'r');
+    assert.equal(point.x, 3);
+  });
+
+  test('out-parameters are not written back; a no-parameter method takes a lone callback', async () => {
+    const out = {};
+    assert.equal(await call(probe, 'doubleInt32', out), 2);
+    assert.deepEqual(out, {});
+    const before = probe.noArguments();
+    assert.equal(await call(probe, 'noArguments'), before + 1);
+  });
+
+  test('conversion failures throw at the call and nothing is queued', () => {
+    let called = false;
+    assert.throws(() => probe.echoInt32('x', () => { called = true; }), { message: 'Failed to convert to Int32 type' });
+    assert.throws(() => probe.twoArguments(1, 2, () => { called = true; }), { message: 'Failed to convert to String type' });
+    assert.equal(called, false);
+  });
+
+  test('a task that throws calls back with an Error and the pool goes on', async () => {
+    const error = await call(probe, 'fail', 'runtime');
+    assert.ok(error instanceof Error);
+    assert.equal(error.message, 'native failure text');
+    assert.equal((await call(probe, 'fail', 'result')).message, 'ResultCodeException');
+    assert.equal(await call(probe, 'echoInt32', 8), 8);
+  });
+
+  test('two calls of one method on one object run at the same time', async () => {
+    assert.deepEqual(await Promise.all([call(gate, 'meet', 2), call(gate, 'meet', 2)]), [true, true]);
+  });
+
+  test('25 blocking calls: 20 run, 5 wait and start in submission order', async () => {
+    gate.reset();
+    const results = [];
+    const all = Array.from({ length: 25 }, (_, i) => call(gate, 'pass', i).then((r) => results.push(r)));
+    const started = () => gate.stats()[2].split(',').map(Number).sort((a, b) => a - b);
+    try {
+      await until(() => gate.stats()[0] === '20', '20 running tasks');
+      // Queued tasks would start at once if the cap were missing.
+      await new Promise((r) => setTimeout(r, 200));
+      const [running, most] = gate.stats();
+      assert.equal(running, '20');
+      assert.equal(most, '20');
+      // The first 20 submitted are the ones running (they reach the gate in any order).
+      assert.deepEqual(started(), Array.from({ length: 20 }, (_, i) => i));
+    } finally {
+      gate.open();
+    }
+    await Promise.all(all);
+    assert.equal(results.length, 25);
+    assert.deepEqual(gate.stats()[2].split(',').map(Number).slice(20).sort((a, b) => a - b), [20, 21, 22, 23, 24]);
+    assert.equal(gate.stats()[1], '20');
+  });
+
+  test('thousands of calls leave no threads behind', async () => {
+    const threads = () => (process.platform === 'linux' ? fs.readdirSync('/proc/self/task').length : 0);
+    await Promise.all(Array.from({ length: 50 }, () => call(probe, 'echoInt32', 1)));
+    const before = threads();
+    for (let round = 0; round < 10; ++round) {
+      const values = await Promise.all(Array.from({ length: 300 }, (_, i) => call(probe, 'echoInt32', i)));
+      assert.equal(values[299], 299);
+    }
+    if (process.platform === 'linux') {
+      // Finished task threads are joined by the pool; at most a few may still be ending.
+      await until(() => threads() <= before + 2, 'task threads to be joined');
+    }
+  });
+});
+
+suite('progress sinks', () => {
+  const collect = () => {
+    const events = [];
+    let finish;
+    const finished = new Promise((resolve) => { finish = resolve; });
+    const sink = {
+      progressChanged(progress) { events.push(['progress', progress, this]); },
+      completed(code) { events.push(['completed', code, this]); finish(); },
+    };
+    return { events, sink, finished };
+  };
+
+  test('reports from a worker thread arrive in order, then completed', async () => {
+    const { events, sink, finished } = collect();
+    assert.equal(reporter.reportFromThread(sink, 3), 0);
+    await finished;
+    assert.deepEqual(events.map(([kind, value]) => [kind, kind === 'progress' ? value.progress : value]),
+      [['progress', 0], ['progress', 1], ['progress', 2], ['completed', 3]]);
+    const [, first, receiver] = events[0];
+    assert.equal(receiver, undefined, 'the receiver is not the sink');
+    assert.deepEqual(Object.keys(first), ['progress', 'action', 'forward']);
+    assert.equal(first.action, 'step 0 😀');
+    assert.equal(first.forward, true);
+    assert.equal(events[1][1].forward, false);
+  });
+
+  test('many reports keep their order', async () => {
+    const { events, sink, finished } = collect();
+    reporter.reportFromThread(sink, 500);
+    await finished;
+    assert.deepEqual(events.slice(0, -1).map(([, p]) => p.progress), Array.from({ length: 500 }, (_, i) => i));
+  });
+
+  test('reports made on the loop thread are delivered at once', () => {
+    const { events, sink } = collect();
+    assert.equal(reporter.reportHere(sink, 2), 0);
+    assert.deepEqual(events.map(([kind]) => kind), ['progress', 'progress', 'completed']);
+  });
+
+  test('a sink reported to from an asynchronous call', async () => {
+    const { events, sink, finished } = collect();
+    const result = await call(reporter, 'reportHere', sink, 2);
+    await finished;
+    assert.equal(result, 0);
+    assert.equal(events.length, 3);
+  });
+
+  test('negative completion codes arrive as they are', async () => {
+    const { events, sink, finished } = collect();
+    assert.equal(await call(reporter, 'completeHere', sink, -2147483573), 0);
+    await finished;
+    assert.deepEqual(events.map(([, code]) => code), [-2147483573]);
+  });
+
+  test('QueryInterface answers the sink interface and refuses others', () => {
+    const sink = { progressChanged() {}, completed() {} };
+    // [result, references added]
+    const ask = (iid) => {
+      const [result, before, after] = reporter.queryInterface(sink, iid).map(Number);
+      return [result, after - before];
+    };
+    assert.deepEqual(ask(0x293FDF27), [0, 1]);
+    assert.deepEqual(ask(0), [0, 1]);
+    assert.deepEqual(ask(0x12345678), [0x80000001 | 0, 0]);
+  });
+
+  test('sinks are released once native code lets go', async () => {
+    const before = reporter.liveObjects();
+    const { sink, finished } = collect();
+    reporter.reportFromThread(sink, 1);
+    await finished;
+    await until(() => reporter.liveObjects() === before, 'the sink to be released');
+  });
+});
+
+suite('process lifetime', () => {
+  const run = (body) => runInFreshProcess(bridgeTestAddon, body);
+
+  test('a script whose calls have all called back exits by itself', () => {
+    const { report } = run(`
+      report.results = [];
+      const probe = addon.query('probe');
+      for (let i = 0; i < 30; ++i) probe.echoInt32(i, (v) => report.results.push(v));
+      addon.query('reporter').reportFromThread({ progressChanged() {}, completed(c) { report.completed = c; } }, 2);
+    `);
+    assert.equal(report.results.length, 30);
+    assert.equal(report.completed, 2);
+  });
+
+  test('process.exit() with calls in flight exits at once', () => {
+    const { report } = run(`
+      const gate = addon.query('gate');
+      for (let i = 0; i < 25; ++i) gate.pass(i, () => {});
+      setTimeout(() => { report.exiting = true; process.exit(0); }, 100);
+    `);
+    assert.equal(report.exiting, true);
+  });
+
+  test('a sink without completed raises an uncaught error; the native side gets 0', () => {
+    const { report } = run(`
+      process.on('uncaughtException', (error) => { report.uncaught = error.message; });
+      addon.query('reporter').completeHere({ progressChanged() {} }, 7, (result) => { report.result = result; });
+    `);
+    assert.equal(report.result, 0);
+    assert.match(report.uncaught, /completed/);
+  });
+});
