@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 
 scripts/build.sh linux
 (cd build/linux-x64 && ctest --output-on-failure --timeout 300)
-node --test --test-reporter=spec test/script/*.test.js
+node --test test/script/*.test.js

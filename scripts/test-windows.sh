@@ -46,7 +46,7 @@ windows_path() { echo "Z:${1//\//\\}"; }
 test_files=()
 for file in test/script/*.test.js; do test_files+=("$(windows_path "$root/$file")"); done
 status=0
-wine64 "$node_exe" --test --test-reporter=spec "--test-reporter-destination=$(windows_path "$report")" \
+wine64 "$node_exe" --test --test-reporter=tap "--test-reporter-destination=$(windows_path "$report")" \
   "${test_files[@]}" >"$report.stdout" 2>&1 || status=$?
 cat "$report" "$report.stdout" 2>/dev/null || true
 exit $status
