@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -190,8 +189,7 @@ TraceRecord::TraceRecord(TraceRecord&& other) noexcept
       radix_(other.radix_),
       show_base_(other.show_base_),
       fill_(other.fill_),
-      width_(other.width_),
-      precision_(other.precision_) {}
+      width_(other.width_) {}
 
 TraceRecord::~TraceRecord() { End(); }
 
@@ -299,7 +297,7 @@ TraceRecord& TraceRecord::operator<<(const std::wstring& text) {
     const std::string utf8 = ovra::Utf8FromWide(text);
     Append(utf8.data(), utf8.size());
   } catch (...) {
-    Drop();
+    Drop();  // out of memory while converting: the record is lost, never thrown
   }
   return *this;
 }
@@ -316,70 +314,7 @@ TraceRecord& TraceRecord::operator<<(const wchar_t* text) {
   return *this;
 }
 
-TraceRecord& TraceRecord::operator<<(wchar_t c) {
-  if (block_ == nullptr) {
-    return *this;
-  }
-  try {
-    return *this << std::wstring(1, c);
-  } catch (...) {
-    Drop();
-  }
-  return *this;
-}
-
-TraceRecord& TraceRecord::operator<<(const std::u16string& text) {
-  if (block_ == nullptr) {
-    return *this;
-  }
-  try {
-    return *this << ovra::WideFromUtf16(text);
-  } catch (...) {
-    Drop();
-  }
-  return *this;
-}
-
-TraceRecord& TraceRecord::operator<<(const char16_t* text) {
-  if (text == nullptr || block_ == nullptr) {
-    return *this;
-  }
-  try {
-    return *this << std::u16string(text);
-  } catch (...) {
-    Drop();
-  }
-  return *this;
-}
-
 TraceRecord& TraceRecord::operator<<(bool value) { return *this << (value ? "true" : "false"); }
-
-TraceRecord& TraceRecord::operator<<(double value) {
-  if (block_ == nullptr) {
-    return *this;
-  }
-  const int precision = std::clamp(precision_, 0, 40);
-  char text[128];  // %g of any double with at most 40 significant digits
-  const int length = std::snprintf(text, sizeof text, "%.*g", precision, value);
-  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) {
-    return *this;
-  }
-  const std::string_view all(text, static_cast<std::size_t>(length));
-  const bool negative = all.front() == '-';
-  AppendPadded(negative ? "-" : "", "", all.substr(negative ? 1 : 0));
-  return *this;
-}
-
-TraceRecord& TraceRecord::operator<<(const void* pointer) {
-  if (block_ == nullptr) {
-    return *this;
-  }
-  char digits[32];
-  const auto result =
-      std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(pointer)), 16);
-  AppendPadded("", "0x", std::string_view(digits, result.ptr - digits));
-  return *this;
-}
 
 TraceRecord& TraceRecord::operator<<(trace_format::Base base) {
   radix_ = base.radix == 16 ? 16 : 10;
@@ -398,11 +333,6 @@ TraceRecord& TraceRecord::operator<<(trace_format::Width width) {
 
 TraceRecord& TraceRecord::operator<<(trace_format::Fill fill) {
   fill_ = fill.fill;
-  return *this;
-}
-
-TraceRecord& TraceRecord::operator<<(trace_format::Precision precision) {
-  precision_ = precision.precision;
   return *this;
 }
 

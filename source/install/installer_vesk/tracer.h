@@ -93,9 +93,6 @@ struct Width {
 struct Fill {
   char fill;
 };
-struct Precision {
-  int precision;
-};
 constexpr Base dec{10};
 constexpr Base hex{16};
 // A "0x" prefix on hexadecimal numbers.
@@ -105,8 +102,6 @@ constexpr ShowBase noshowbase{false};
 constexpr Width setw(int width) { return Width{width}; }
 // Padding character; '0' pads between sign or prefix and digits, any other in front.
 constexpr Fill setfill(char fill) { return Fill{fill}; }
-// Significant digits of floating-point numbers.
-constexpr Precision setprecision(int precision) { return Precision{precision}; }
 }  // namespace trace_format
 
 // Builds one record in a block obtained from the tracer and writes it on End() or
@@ -136,12 +131,7 @@ class TraceRecord {
   TraceRecord& operator<<(char c);
   TraceRecord& operator<<(const std::wstring& text);
   TraceRecord& operator<<(const wchar_t* text);
-  TraceRecord& operator<<(wchar_t c);
-  TraceRecord& operator<<(const std::u16string& text);
-  TraceRecord& operator<<(const char16_t* text);
   TraceRecord& operator<<(bool value);  // "true" or "false"
-  TraceRecord& operator<<(double value);
-  TraceRecord& operator<<(const void* pointer);  // always hexadecimal with "0x"
 
   // Integers (signed char and unsigned char included) in the current base; a negative
   // number in hexadecimal shows the bits of its own type, as iostreams do.
@@ -164,7 +154,6 @@ class TraceRecord {
   TraceRecord& operator<<(trace_format::ShowBase show);
   TraceRecord& operator<<(trace_format::Width width);
   TraceRecord& operator<<(trace_format::Fill fill);
-  TraceRecord& operator<<(trace_format::Precision precision);
 
  private:
   void Append(const char* data, std::size_t size);
@@ -181,7 +170,6 @@ class TraceRecord {
   bool show_base_ = false;
   char fill_ = ' ';
   int width_ = 0;
-  int precision_ = 6;
 };
 
 // A record of the installer's own code: the tag "bl" and a tab, then what follows.

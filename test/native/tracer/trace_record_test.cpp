@@ -150,24 +150,19 @@ TEST(TraceRecord, WidthAppliesToTheNextNumberAndFillFollowsPrintf) {
             "   42|42|-00042|0x0000001a|**0x1a|0x1234|text*0x7");
 }
 
-TEST(TraceRecord, TextBoolsFloatsAndPointers) {
+TEST(TraceRecord, TextAndBools) {
   EXPECT_EQ(Format([](TraceRecord& r) {
               r << "narrow " << std::string("string ") << 'c' << ' ' << true << ' ' << false << ' ' << L"wide"
-                << L'!' << ' ' << 3.5 << ' ' << -0.25 << ' ' << 1.0 / 3 << ' ' << setprecision(3) << 3.14159 << ' '
                 << static_cast<const char*>(nullptr) << static_cast<const wchar_t*>(nullptr) << "end";
             }),
-            "narrow string c true false wide! 3.5 -0.25 0.333333 3.14 end");
-  const int value = 0;
-  const std::string pointer = Format([&](TraceRecord& r) { r << static_cast<const void*>(&value); });
-  EXPECT_EQ(pointer.substr(0, 2), "0x");
-  EXPECT_GT(pointer.size(), 2u);
-  EXPECT_EQ(Format([](TraceRecord& r) { r << static_cast<const void*>(nullptr); }), "0x0");
+            "narrow string c true false wideend");
 }
 
 TEST(TraceRecord, WideTextBecomesUtf8) {
-  const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
+  const std::wstring lone = ovra::WideFromUtf16(std::u16string{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)});
   EXPECT_EQ(Format([&](TraceRecord& r) {
-              r << L"\u00e9\u20ac" << L"\U0001F600" << u"\U00010348" << ovra::WideFromUtf16(u"\U0010FFFF") << lone;
+              r << L"\u00e9\u20ac" << L"\U0001F600" << ovra::WideFromUtf16(u"\U00010348")
+                << ovra::WideFromUtf16(u"\U0010FFFF") << lone;
             }),
             "\xC3\xA9\xE2\x82\xAC"
             "\xF0\x9F\x98\x80"
