@@ -119,11 +119,13 @@ class CallbackPool {
   void add(std::function<T()> task, Napi::Function callback) {
     auto processor = std::make_shared<CallbackProcessor<T>>(std::move(task));
     processor->bind(callback.Env(), callback);
+    bool wasIdle;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      wasIdle = processors_.empty();
       processors_.push_back(processor);
     }
-    sweep_.notify_one();
+    if (wasIdle) sweep_.notify_one();  // the sweeper sleeps while there is nothing to sweep
     // The worker shares ownership: the processor outlives the pool's sweep.
     helpers::ThreadPool::instance().push([processor] { processor->run(); });
   }
