@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake ninja-build pkg-config make msitools wixl libmsi-dev gcab libgcab-dev
-          mingw-w64 wine64 googletest ca-certificates)
+          libsqlite3-dev mingw-w64 wine64 googletest ca-certificates)
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()

@@ -17,7 +17,7 @@
 
 namespace msi_posix {
 
-enum class HandleKind : std::uint8_t { kDatabase, kView, kRecord, kSummaryInfo };
+enum class HandleKind : std::uint8_t { kDatabase, kView, kRecord, kSummaryInfo, kPackage };
 
 class HandleObject {
  public:

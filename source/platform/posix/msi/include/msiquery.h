@@ -1,5 +1,7 @@
 // Windows Installer API, database part (msiquery.h), for systems without
-// msi.dll: databases, views, records and summary information. Only the wide
+// msi.dll: databases, views, records, summary information, and open packages
+// (install handles) with their properties, conditions, formatted text,
+// actions and feature states. Only the wide
 // (W) functions exist; the result codes and buffer rules are msi.dll's:
 // string lengths are in characters without the terminator, a null integer
 // field reads as MSI_NULL_INTEGER, the end of a view's rows is
@@ -38,6 +40,13 @@ typedef enum tagMSIMODIFY {
   MSIMODIFY_VALIDATE_DELETE = 11
 } MSIMODIFY;
 
+typedef enum tagMSICONDITION {
+  MSICONDITION_FALSE = 0,
+  MSICONDITION_TRUE = 1,
+  MSICONDITION_NONE = 2,
+  MSICONDITION_ERROR = 3
+} MSICONDITION;
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -73,6 +82,25 @@ UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE hDatabase, LPCWSTR szDatabasePat
                                       MSIHANDLE* phSummaryInfo);
 UINT WINAPI MsiSummaryInfoGetPropertyW(MSIHANDLE hSummaryInfo, UINT uiProperty, PUINT puiDataType, LPINT piValue,
                                        FILETIME* pftValue, LPWSTR szValueBuf, LPDWORD pcchValueBuf);
+
+// Opens a package for its actions, without installing it: 0 and the install
+// handle, ERROR_FILE_NOT_FOUND, or ERROR_INSTALL_PACKAGE_INVALID.
+UINT WINAPI MsiOpenPackageW(LPCWSTR szPackagePath, MSIHANDLE* hProduct);
+// The database of an install handle (a new handle to close), or 0.
+MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE hInstall);
+UINT WINAPI MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBuf, LPDWORD pcchValueBuf);
+// An empty or null value removes the property.
+UINT WINAPI MsiSetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPCWSTR szValue);
+MSICONDITION WINAPI MsiEvaluateConditionW(MSIHANDLE hInstall, LPCWSTR szCondition);
+// Formats field 0 of the record as formatted text (hInstall may be 0: no
+// properties then); a record with a null field 0 formats as "1: x 2: y ".
+UINT WINAPI MsiFormatRecordW(MSIHANDLE hInstall, MSIHANDLE hRecord, LPWSTR szResultBuf, LPDWORD pcchResultBuf);
+// Runs a standard or custom action; ERROR_FUNCTION_NOT_CALLED for an action
+// the package does not know.
+UINT WINAPI MsiDoActionW(MSIHANDLE hInstall, LPCWSTR szAction);
+// A feature's installed and action states, known after CostFinalize.
+UINT WINAPI MsiGetFeatureStateW(MSIHANDLE hInstall, LPCWSTR szFeature, INSTALLSTATE* piInstalled,
+                                INSTALLSTATE* piAction);
 
 #ifdef __cplusplus
 }
