@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "engine/product_store.h"
+#include "engine/guarded.h"
 #include "engine/text.h"
 #include "msi.h"
 #include "msi_objects.h"
@@ -43,121 +44,137 @@ void CopyFixed(const std::wstring& text, LPWSTR buffer, std::size_t limit) {
 extern "C" {
 
 INSTALLSTATE WINAPI MsiQueryProductStateW(LPCWSTR szProduct) {
-  if (!IsGuid(szProduct)) {
-    return INSTALLSTATE_INVALIDARG;
-  }
-  const auto store = ProductStore::ForCurrentHome();
-  return store && store->IsRegistered(AsciiUpper(szProduct)) ? INSTALLSTATE_DEFAULT : INSTALLSTATE_UNKNOWN;
+  return Guarded(INSTALLSTATE_UNKNOWN, [&]() -> INSTALLSTATE {
+    if (!IsGuid(szProduct)) {
+      return INSTALLSTATE_INVALIDARG;
+    }
+    const auto store = ProductStore::ForCurrentHome();
+    return store && store->IsRegistered(AsciiUpper(szProduct)) ? INSTALLSTATE_DEFAULT : INSTALLSTATE_UNKNOWN;
+  });
 }
 
 UINT WINAPI MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWSTR lpValueBuf, LPDWORD pcchValueBuf) {
-  if (!IsGuid(szProduct) || !szAttribute || (lpValueBuf && !pcchValueBuf)) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  const auto store = ProductStore::ForCurrentHome();
-  if (!store) {
-    return ERROR_UNKNOWN_PRODUCT;
-  }
-  std::wstring value;
-  UINT result = store->GetInfo(AsciiUpper(szProduct), szAttribute, value);
-  if (result == ERROR_UNKNOWN_PROPERTY && IsProductProperty(szAttribute)) {
-    result = ERROR_SUCCESS;
-  }
-  if (result != ERROR_SUCCESS || !pcchValueBuf) {
-    return result;
-  }
-  return CopyToBuffer(value, lpValueBuf, pcchValueBuf);
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!IsGuid(szProduct) || !szAttribute || (lpValueBuf && !pcchValueBuf)) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    const auto store = ProductStore::ForCurrentHome();
+    if (!store) {
+      return ERROR_UNKNOWN_PRODUCT;
+    }
+    std::wstring value;
+    UINT result = store->GetInfo(AsciiUpper(szProduct), szAttribute, value);
+    if (result == ERROR_UNKNOWN_PROPERTY && IsProductProperty(szAttribute)) {
+      result = ERROR_SUCCESS;
+    }
+    if (result != ERROR_SUCCESS || !pcchValueBuf) {
+      return result;
+    }
+    return CopyToBuffer(value, lpValueBuf, pcchValueBuf);
+  });
 }
 
 UINT WINAPI MsiGetProductCodeW(LPCWSTR szComponent, LPWSTR lpBuf39) {
-  if (!IsGuid(szComponent) || !lpBuf39) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  const auto store = ProductStore::ForCurrentHome();
-  const std::vector<std::wstring> products =
-      store ? store->ProductsOfComponent(AsciiUpper(szComponent)) : std::vector<std::wstring>();
-  if (products.empty()) {
-    return ERROR_UNKNOWN_COMPONENT;
-  }
-  CopyFixed(products.front(), lpBuf39, kGuidChars);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!IsGuid(szComponent) || !lpBuf39) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    const auto store = ProductStore::ForCurrentHome();
+    const std::vector<std::wstring> products =
+        store ? store->ProductsOfComponent(AsciiUpper(szComponent)) : std::vector<std::wstring>();
+    if (products.empty()) {
+      return ERROR_UNKNOWN_COMPONENT;
+    }
+    CopyFixed(products.front(), lpBuf39, kGuidChars);
+    return ERROR_SUCCESS;
+  });
 }
 
 INSTALLSTATE WINAPI MsiGetComponentPathW(LPCWSTR szProduct, LPCWSTR szComponent, LPWSTR lpPathBuf, LPDWORD pcchBuf) {
-  if (!IsGuid(szProduct) || !IsGuid(szComponent) || (lpPathBuf && !pcchBuf)) {
-    return INSTALLSTATE_INVALIDARG;
-  }
-  const auto store = ProductStore::ForCurrentHome();
-  InstalledComponent component;
-  if (!store || !store->Component(AsciiUpper(szProduct), AsciiUpper(szComponent), component)) {
-    return INSTALLSTATE_UNKNOWN;
-  }
-  INSTALLSTATE state = static_cast<INSTALLSTATE>(component.state);
-  std::error_code error;
-  if (state == INSTALLSTATE_LOCAL && !component.key_path.empty() &&
-      !std::filesystem::exists(ovra::Utf8FromWide(component.key_path), error)) {
-    state = INSTALLSTATE_ABSENT;
-  }
-  if (pcchBuf && CopyToBuffer(component.key_path, lpPathBuf, pcchBuf) == ERROR_MORE_DATA) {
-    return INSTALLSTATE_MOREDATA;
-  }
-  return state;
+  return Guarded(INSTALLSTATE_UNKNOWN, [&]() -> INSTALLSTATE {
+    if (!IsGuid(szProduct) || !IsGuid(szComponent) || (lpPathBuf && !pcchBuf)) {
+      return INSTALLSTATE_INVALIDARG;
+    }
+    const auto store = ProductStore::ForCurrentHome();
+    InstalledComponent component;
+    if (!store || !store->Component(AsciiUpper(szProduct), AsciiUpper(szComponent), component)) {
+      return INSTALLSTATE_UNKNOWN;
+    }
+    INSTALLSTATE state = static_cast<INSTALLSTATE>(component.state);
+    std::error_code error;
+    if (state == INSTALLSTATE_LOCAL && !component.key_path.empty() &&
+        !std::filesystem::exists(ovra::Utf8FromWide(component.key_path), error)) {
+      state = INSTALLSTATE_ABSENT;
+    }
+    if (pcchBuf && CopyToBuffer(component.key_path, lpPathBuf, pcchBuf) == ERROR_MORE_DATA) {
+      return INSTALLSTATE_MOREDATA;
+    }
+    return state;
+  });
 }
 
 UINT WINAPI MsiEnumProductsW(DWORD iProductIndex, LPWSTR lpProductBuf) {
-  if (!lpProductBuf) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  const auto store = ProductStore::ForCurrentHome();
-  std::wstring code;
-  if (!store || !store->ProductAt(iProductIndex, code)) {
-    return ERROR_NO_MORE_ITEMS;
-  }
-  CopyFixed(code, lpProductBuf, kGuidChars);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!lpProductBuf) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    const auto store = ProductStore::ForCurrentHome();
+    std::wstring code;
+    if (!store || !store->ProductAt(iProductIndex, code)) {
+      return ERROR_NO_MORE_ITEMS;
+    }
+    CopyFixed(code, lpProductBuf, kGuidChars);
+    return ERROR_SUCCESS;
+  });
 }
 
 UINT WINAPI MsiEnumRelatedProductsW(LPCWSTR lpUpgradeCode, DWORD dwReserved, DWORD iProductIndex,
                                     LPWSTR lpProductBuf) {
-  if (!IsGuid(lpUpgradeCode) || dwReserved != 0 || !lpProductBuf) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  const auto store = ProductStore::ForCurrentHome();
-  std::wstring code;
-  if (!store || !store->RelatedProductAt(AsciiUpper(lpUpgradeCode), iProductIndex, code)) {
-    return ERROR_NO_MORE_ITEMS;
-  }
-  CopyFixed(code, lpProductBuf, kGuidChars);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!IsGuid(lpUpgradeCode) || dwReserved != 0 || !lpProductBuf) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    const auto store = ProductStore::ForCurrentHome();
+    std::wstring code;
+    if (!store || !store->RelatedProductAt(AsciiUpper(lpUpgradeCode), iProductIndex, code)) {
+      return ERROR_NO_MORE_ITEMS;
+    }
+    CopyFixed(code, lpProductBuf, kGuidChars);
+    return ERROR_SUCCESS;
+  });
 }
 
 UINT WINAPI MsiEnumFeaturesW(LPCWSTR szProduct, DWORD iFeatureIndex, LPWSTR lpFeatureBuf, LPWSTR lpParentBuf) {
-  if (!IsGuid(szProduct) || !lpFeatureBuf) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  const auto store = ProductStore::ForCurrentHome();
-  const std::wstring product = AsciiUpper(szProduct);
-  if (!store || !store->IsRegistered(product)) {
-    return ERROR_UNKNOWN_PRODUCT;
-  }
-  InstalledFeature feature;
-  if (!store->FeatureAt(product, iFeatureIndex, feature)) {
-    return ERROR_NO_MORE_ITEMS;
-  }
-  CopyFixed(feature.name, lpFeatureBuf, kMaxFeatureChars);
-  if (lpParentBuf) {
-    CopyFixed(feature.parent, lpParentBuf, kMaxFeatureChars);
-  }
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!IsGuid(szProduct) || !lpFeatureBuf) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    const auto store = ProductStore::ForCurrentHome();
+    const std::wstring product = AsciiUpper(szProduct);
+    if (!store || !store->IsRegistered(product)) {
+      return ERROR_UNKNOWN_PRODUCT;
+    }
+    InstalledFeature feature;
+    if (!store->FeatureAt(product, iFeatureIndex, feature)) {
+      return ERROR_NO_MORE_ITEMS;
+    }
+    CopyFixed(feature.name, lpFeatureBuf, kMaxFeatureChars);
+    if (lpParentBuf) {
+      CopyFixed(feature.parent, lpParentBuf, kMaxFeatureChars);
+    }
+    return ERROR_SUCCESS;
+  });
 }
 
 INSTALLSTATE WINAPI MsiQueryFeatureStateW(LPCWSTR szProduct, LPCWSTR szFeature) {
-  if (!IsGuid(szProduct) || !szFeature) {
-    return INSTALLSTATE_INVALIDARG;
-  }
-  const auto store = ProductStore::ForCurrentHome();
-  return store ? static_cast<INSTALLSTATE>(store->FeatureState(AsciiUpper(szProduct), szFeature))
-               : INSTALLSTATE_UNKNOWN;
+  return Guarded(INSTALLSTATE_UNKNOWN, [&]() -> INSTALLSTATE {
+    if (!IsGuid(szProduct) || !szFeature) {
+      return INSTALLSTATE_INVALIDARG;
+    }
+    const auto store = ProductStore::ForCurrentHome();
+    return store ? static_cast<INSTALLSTATE>(store->FeatureState(AsciiUpper(szProduct), szFeature))
+                 : INSTALLSTATE_UNKNOWN;
+  });
 }
 
 }  // extern "C"

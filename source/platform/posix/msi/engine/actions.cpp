@@ -665,10 +665,14 @@ UINT Session::Commit() {
 UINT Session::Install() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   transaction_ = std::make_unique<Transaction>();
+  // The transaction (and with it the lock) ends with this call, however it ends.
+  struct EndTransaction {
+    std::unique_ptr<Transaction>& transaction;
+    ~EndTransaction() { transaction.reset(); }
+  } end{transaction_};
   transaction_->lock = store_->TryLock();
   if (!transaction_->lock) {
     channel_.Verbose(L"Another installation is in progress.");
-    transaction_.reset();
     return ERROR_INSTALL_ALREADY_RUNNING;
   }
   // The registration may have changed since the package was opened.
@@ -676,7 +680,6 @@ UINT Session::Install() {
   installed_ = store_->Load(code);
   const bool remove_all = Property(L"REMOVE") == L"ALL";
   if (remove_all && !installed_) {
-    transaction_.reset();
     return ERROR_UNKNOWN_PRODUCT;
   }
   transaction_->removing = remove_all;
@@ -723,7 +726,6 @@ UINT Session::Install() {
   channel_.Send(INSTALLMESSAGE_COMMONDATA, L"1: 2 2: 1 ");
   channel_.Finish(result);
   channel_.Send(INSTALLMESSAGE_TERMINATE, L"");
-  transaction_.reset();
   return result;
 }
 

@@ -11,7 +11,9 @@ namespace msi_posix {
 // The values of MSICONDITION.
 enum class ConditionResult { kFalse = 0, kTrue = 1, kNone = 2, kError = 3 };
 
-// What a condition can name. Every lookup is by exact (case-sensitive) name.
+// What a condition can name. Every lookup is by exact (case-sensitive) name,
+// except that the documentation calls environment names case-insensitive:
+// Environment() decides how it matches them.
 class ConditionContext {
  public:
   virtual ~ConditionContext() = default;
@@ -26,7 +28,19 @@ class ConditionContext {
   virtual int FeatureActionState(const std::wstring& name) const = 0;       // &Feature
 };
 
-// kNone for an empty (or all-blank) condition, kError for a syntax error.
+// kNone for an empty (or all-blank) condition, kError for a syntax error
+// (including parentheses or NOTs nested more than 128 deep).
+//
+// Operands: a property or environment value is a string, and also an integer
+// when its text is one ("-12" is, "+12", "1.0" and " 12" are not); a quoted
+// literal is a string; integer literals and the four states are integers.
+// Two integers compare as integers, and so do two strings when at least one
+// is a property or environment value and both are integers. An integer
+// against any other string is false for every operator but <>. On integers
+// >< is a bitwise AND, << compares the high 16 bits of the left side and >>
+// the low 16 bits; on strings they are contains, starts with and ends with
+// (an empty left side holds nothing, an empty right side is in any other).
+// A lone value is true when it is a non-empty string or a non-zero integer.
 ConditionResult EvaluateCondition(const std::wstring& condition, const ConditionContext& context);
 
 }  // namespace msi_posix

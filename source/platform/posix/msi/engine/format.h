@@ -1,7 +1,8 @@
 // Formatted text, as MsiFormatRecord and the Formatted columns of a package
 // expand it: [Property], [N] record fields, [#FileKey], [!FileKey], [$Component],
 // [%ENV], [\x] escapes, [~] and {...} groups that vanish when a property inside
-// them is empty.
+// them is empty. {{...}} is text meant for the log only and is dropped.
+// Brackets and braces without a match stay as they are.
 #pragma once
 
 #include <string>
