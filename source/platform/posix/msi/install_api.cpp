@@ -225,6 +225,24 @@ UINT WINAPI MsiDoActionW(MSIHANDLE hInstall, LPCWSTR szAction) {
   });
 }
 
+UINT WINAPI MsiGetTargetPathW(MSIHANDLE hInstall, LPCWSTR szFolder, LPWSTR szPathBuf, LPDWORD pcchPathBuf) {
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    const auto package = FindPackage(hInstall);
+    if (!package) {
+      return ERROR_INVALID_HANDLE;
+    }
+    if (!szFolder || (szPathBuf && !pcchPathBuf)) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    std::wstring path;
+    const UINT result = package->session().GetTargetPath(szFolder, path);
+    if (result != ERROR_SUCCESS || !pcchPathBuf) {
+      return result;
+    }
+    return CopyToBuffer(path, szPathBuf, pcchPathBuf);
+  });
+}
+
 UINT WINAPI MsiGetFeatureStateW(MSIHANDLE hInstall, LPCWSTR szFeature, INSTALLSTATE* piInstalled,
                                 INSTALLSTATE* piAction) {
   return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {

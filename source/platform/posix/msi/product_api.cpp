@@ -102,7 +102,8 @@ INSTALLSTATE WINAPI MsiGetComponentPathW(LPCWSTR szProduct, LPCWSTR szComponent,
     }
     INSTALLSTATE state = static_cast<INSTALLSTATE>(component.state);
     std::error_code error;
-    if (state == INSTALLSTATE_LOCAL && !component.key_path.empty() &&
+    // A file or folder key path must exist; a registry one ("02:\\...") is recorded only.
+    if (state == INSTALLSTATE_LOCAL && !component.key_path.empty() && component.key_path[0] == L'/' &&
         !std::filesystem::exists(ovra::Utf8FromWide(component.key_path), error)) {
       state = INSTALLSTATE_ABSENT;
     }

@@ -331,53 +331,58 @@ void Session::RemoveInstalledFile(const std::wstring& path) {
   }
 }
 
+std::wstring Session::InstalledComponentFolder(const PackageTables::Component& component) const {
+  if (installed_ && !component.key_path.empty() && FindFile(component.key_path)) {
+    for (const auto& registered : installed_->components) {
+      if (AsciiUpper(registered.component_id) == AsciiUpper(component.component_id) && !registered.key_path.empty()) {
+        return Wide(Path(registered.key_path).parent_path()) + L"/";
+      }
+    }
+  }
+  return ComponentDirectory(component.key);
+}
+
 UINT Session::RemoveFiles() {
   Progress(L"1: 1 2: " + std::to_wstring(kTicksPerRemovedFile) + L" 3: 0 ");
-  auto remove = [&](const std::wstring& path) {
+  auto remove = [&](const std::wstring& path, const std::wstring& name, const std::wstring& directory) {
     if (transaction_->written.count(path)) {
       return;
     }
-    const fs::path file = Path(path);
-    channel_.Send(INSTALLMESSAGE_ACTIONDATA,
-                  L"File: " + Wide(file.filename()) + L", Directory: " + Wide(file.parent_path()) + L"/");
+    channel_.Send(INSTALLMESSAGE_ACTIONDATA, L"File: " + name + L", Directory: " + directory);
     RemoveInstalledFile(path);
     Progress(L"1: 2 2: " + std::to_wstring(kTicksPerRemovedFile) + L" 3: 0 4: 0 ");
   };
+  // The files of components that leave, where the product's registration
+  // says each component is.
+  for (const auto& file : tables_.files) {
+    const auto state = components_.find(file.component);
+    const PackageTables::Component* component = FindComponent(file.component);
+    if (state == components_.end() || state->second.action != INSTALLSTATE_ABSENT || !component) {
+      continue;
+    }
+    remove(InstalledComponentFolder(*component) + LongName(file.file_name), LongName(file.file_name),
+           component->directory);
+    if (channel_.cancelled()) {
+      return ERROR_INSTALL_USEREXIT;
+    }
+  }
   if (transaction_->removing && installed_) {
+    // Whatever else the product wrote, then the folders it created, deepest
+    // first, when nothing else is in them.
     for (const std::wstring& path : installed_->files) {
+      if (std::find(transaction_->removed_files.begin(), transaction_->removed_files.end(), path) ==
+          transaction_->removed_files.end()) {
+        remove(path, Wide(Path(path).filename()), Wide(Path(path).parent_path()));
+      }
       if (channel_.cancelled()) {
         return ERROR_INSTALL_USEREXIT;
       }
-      remove(path);
     }
-    // Folders the product created go too, deepest first, when nothing else is in them.
     for (auto folder = installed_->folders.rbegin(); folder != installed_->folders.rend(); ++folder) {
       std::error_code error;
       if (fs::is_directory(Path(*folder), error) && fs::is_empty(Path(*folder), error)) {
         store_->MoveAside(Path(*folder));
       }
-    }
-    return ERROR_SUCCESS;
-  }
-  // Components leaving an installed product: their files are where the
-  // product's registration says the component is.
-  for (const auto& file : tables_.files) {
-    const auto state = components_.find(file.component);
-    if (state == components_.end() || state->second.action != INSTALLSTATE_ABSENT || !installed_) {
-      continue;
-    }
-    const PackageTables::Component* component = FindComponent(file.component);
-    std::wstring folder = ComponentDirectory(file.component);
-    for (const auto& registered : installed_->components) {
-      if (component && AsciiUpper(registered.component_id) == AsciiUpper(component->component_id) &&
-          !registered.key_path.empty()) {
-        folder = component->key_path.empty() ? registered.key_path
-                                             : Wide(Path(registered.key_path).parent_path()) + L"/";
-      }
-    }
-    remove(folder + LongName(file.file_name));
-    if (channel_.cancelled()) {
-      return ERROR_INSTALL_USEREXIT;
     }
   }
   return ERROR_SUCCESS;
@@ -529,6 +534,20 @@ UINT Session::RemoveExistingProducts() {
 
 // --- The installation ---
 
+// A registry key path as msi.dll reports it: "RR:\key\name", RR the root.
+std::wstring Session::RegistryKeyPath(const std::wstring& registry_key) const {
+  for (const auto& row : tables_.registry) {
+    if (row.key == registry_key) {
+      // Root -1 is the machine's hive for a per-machine install, else the user's.
+      const int root = row.root == -1 ? (Property(L"ALLUSERS") == L"1" ? 2 : 1) : row.root;
+      wchar_t prefix[8];
+      std::swprintf(prefix, 8, L"%02d:\\", root);
+      return prefix + Format(row.registry_key) + L"\\" + Format(row.name);
+    }
+  }
+  return {};
+}
+
 ProductRegistration Session::BuildRegistration() const {
   ProductRegistration registration;
   registration.product_code = AsciiUpper(ProductCode());
@@ -584,7 +603,7 @@ ProductRegistration Session::BuildRegistration() const {
     if (state.action == INSTALLSTATE_LOCAL) {
       std::wstring key_path = ComponentDirectory(component.key);
       if (!component.key_path.empty()) {
-        key_path = FindFile(component.key_path) ? FilePath(component.key_path) : std::wstring();
+        key_path = FindFile(component.key_path) ? FilePath(component.key_path) : RegistryKeyPath(component.key_path);
       }
       registration.components.push_back({AsciiUpper(component.component_id), key_path, INSTALLSTATE_LOCAL});
     } else if (installed_ && state.installed == INSTALLSTATE_LOCAL) {

@@ -327,6 +327,12 @@ std::wstring Session::DirectoryPath(const std::wstring& key) const {
   return found == directories_.end() ? std::wstring() : found->second;
 }
 
+UINT Session::GetTargetPath(const std::wstring& folder, std::wstring& path) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  path = costed_ ? DirectoryPath(folder) : std::wstring();
+  return path.empty() ? ERROR_DIRECTORY : ERROR_SUCCESS;
+}
+
 std::wstring Session::ComponentDirectory(const std::wstring& key) const {
   const PackageTables::Component* component = FindComponent(key);
   return component ? DirectoryPath(component->directory) : std::wstring();
@@ -400,14 +406,15 @@ void Session::SelectFeatures() {
   std::map<std::wstring, int> wanted;
   std::set<std::wstring> explicitly_added;
   for (const auto& row : tables_.features) {
+    const int installed = FeatureInstalledState(row.name);
     FeatureState& state = features_[row.name];
+    state.installed = installed;
     state.level = row.level;
     for (const auto& condition : tables_.feature_conditions) {
       if (condition.feature == row.name && EvaluateCondition(condition.condition, *this) == ConditionResult::kTrue) {
         state.level = condition.level;
       }
     }
-    state.installed = FeatureInstalledState(row.name);
     int desired;
     if (state.level <= 0 || ListHas(remove, row.name)) {
       desired = INSTALLSTATE_ABSENT;

@@ -41,6 +41,8 @@ class Session : public ConditionContext, public FormatContext {
   bool ApplyCommandLine(const std::wstring& command_line);
   // MsiDoActionW: one action outside the sequence.
   UINT DoAction(const std::wstring& action);
+  // MsiGetTargetPathW: ERROR_DIRECTORY before costing or for an unknown folder.
+  UINT GetTargetPath(const std::wstring& folder, std::wstring& path) const;
   // MsiGetFeatureStateW.
   UINT GetFeatureState(const std::wstring& feature, int& installed, int& action) const;
 
@@ -100,6 +102,8 @@ class Session : public ConditionContext, public FormatContext {
   void Error(const std::wstring& text);
   UINT Commit();
   ProductRegistration BuildRegistration() const;
+  std::wstring RegistryKeyPath(const std::wstring& registry_key) const;
+  std::wstring InstalledComponentFolder(const PackageTables::Component& component) const;
   std::wstring ProductCode() const { return Property(L"ProductCode"); }
 
   // Costing.

@@ -95,6 +95,9 @@ typedef enum tagINSTALLLOGATTRIBUTES {
   INSTALLLOGATTRIBUTES_FLUSHEACHLINE = 1 << 1
 } INSTALLLOGATTRIBUTES;
 
+// Longest feature name that MsiEnumFeaturesW returns, without the terminator.
+#define MAX_FEATURE_CHARS 38
+
 #define INSTALLLEVEL_DEFAULT 0
 #define INSTALLLEVEL_MINIMUM 1
 #define INSTALLLEVEL_MAXIMUM 0xFFFF

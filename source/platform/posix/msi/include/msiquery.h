@@ -98,6 +98,9 @@ UINT WINAPI MsiFormatRecordW(MSIHANDLE hInstall, MSIHANDLE hRecord, LPWSTR szRes
 // Runs a standard or custom action; ERROR_FUNCTION_NOT_CALLED for an action
 // the package does not know.
 UINT WINAPI MsiDoActionW(MSIHANDLE hInstall, LPCWSTR szAction);
+// The full path of a folder of the Directory table, known after CostFinalize;
+// ERROR_DIRECTORY before that or for a folder the package does not have.
+UINT WINAPI MsiGetTargetPathW(MSIHANDLE hInstall, LPCWSTR szFolder, LPWSTR szPathBuf, LPDWORD pcchPathBuf);
 // A feature's installed and action states, known after CostFinalize.
 UINT WINAPI MsiGetFeatureStateW(MSIHANDLE hInstall, LPCWSTR szFeature, INSTALLSTATE* piInstalled,
                                 INSTALLSTATE* piAction);
