@@ -42,3 +42,5 @@ function(add_node_addon name)
     LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
   target_link_libraries(${name} PRIVATE node_api project_defaults)
 endfunction()
+
+include("${CMAKE_CURRENT_LIST_DIR}/WindowsModule.cmake")
