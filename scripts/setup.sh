@@ -3,9 +3,10 @@
 # the npm registry. Safe to run again: it installs only what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
 packages=(g++ cmake ninja-build pkg-config make msitools wixl libmsi-dev gcab libgcab-dev
-          libsqlite3-dev mingw-w64 wine64 googletest ca-certificates)
+          libsqlite3-dev mingw-w64 wine64 googletest ca-certificates openssl osslsigncode python3-pefile)
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
@@ -22,3 +23,7 @@ fi
 if [ ! -f node_modules/.package-lock.json ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then
   npm ci --no-audit --no-fund --loglevel=error
 fi
+
+# The Windows lane runs the tests under Wine with the Windows node.exe.
+. scripts/windows-env.sh
+fetch_node_exe

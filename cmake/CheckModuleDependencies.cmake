@@ -1,0 +1,48 @@
+# A test (cmake -P): the shared libraries MODULE loads directly (DT_NEEDED, read
+# with READELF) must be those listed in EXPECTED (one a line, # comments), and
+# all its dependencies must resolve (ldd). Prints the ldd listing.
+execute_process(COMMAND "${READELF}" --dynamic "${MODULE}"
+  OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${READELF} --dynamic ${MODULE} failed")
+endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]\n]+\\]" needed_lines "${dynamic}")
+set(actual)
+foreach(line IN LISTS needed_lines)
+  string(REGEX REPLACE ".*\\[([^]]+)\\]" "\\1" library "${line}")
+  list(APPEND actual "${library}")
+endforeach()
+list(SORT actual)
+
+file(STRINGS "${EXPECTED}" expected_lines)
+set(expected)
+foreach(line IN LISTS expected_lines)
+  string(STRIP "${line}" line)
+  if(line AND NOT line MATCHES "^#")
+    list(APPEND expected "${line}")
+  endif()
+endforeach()
+list(SORT expected)
+
+execute_process(COMMAND ldd "${MODULE}" OUTPUT_VARIABLE ldd_listing ERROR_VARIABLE ldd_listing)
+message(STATUS "ldd ${MODULE}:\n${ldd_listing}")
+
+if(NOT actual STREQUAL expected)
+  set(added "${actual}")
+  set(removed "${expected}")
+  if(expected)
+    list(REMOVE_ITEM added ${expected})
+  endif()
+  if(actual)
+    list(REMOVE_ITEM removed ${actual})
+  endif()
+  list(JOIN actual "\n" actual_text)
+  message("The module's direct dependencies changed (new: ${added}; gone: ${removed}).\n"
+    "If this is deliberate, list them in ${EXPECTED}:\n${actual_text}")
+  message(FATAL_ERROR "unexpected dependencies")
+endif()
+if(ldd_listing MATCHES "not found")
+  message(FATAL_ERROR "A dependency of ${MODULE} does not resolve")
+endif()
+list(JOIN actual ", " actual_text)
+message(STATUS "direct dependencies as expected: ${actual_text}")
