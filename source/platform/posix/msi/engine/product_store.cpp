@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -73,23 +74,23 @@ std::wstring WideFromPath(const fs::path& path) { return ovra::WideFromUtf8(path
   throw StoreError(what + " " + path.string() + ": " + std::generic_category().message(error));
 }
 
-// Journal kinds are stored by name so that the file does not depend on enum order.
+// Journal kinds are stored by name so that the file does not depend on the enum's order.
+constexpr std::pair<JournalEntry::Kind, const char*> kKindNames[] = {
+    {JournalEntry::Kind::kCreatedFile, "created_file"},
+    {JournalEntry::Kind::kCreatedFolder, "created_folder"},
+    {JournalEntry::Kind::kMovedAside, "moved_aside"}};
+
 const char* KindName(JournalEntry::Kind kind) {
-  switch (kind) {
-    case JournalEntry::Kind::kCreatedFile:
-      return "created_file";
-    case JournalEntry::Kind::kCreatedFolder:
-      return "created_folder";
-    case JournalEntry::Kind::kMovedAside:
-      return "moved_aside";
+  for (const auto& [known, name] : kKindNames) {
+    if (known == kind) return name;
   }
   return "";
 }
 
 JournalEntry::Kind KindFromName(const std::wstring& name) {
-  if (name == L"created_file") return JournalEntry::Kind::kCreatedFile;
-  if (name == L"created_folder") return JournalEntry::Kind::kCreatedFolder;
-  if (name == L"moved_aside") return JournalEntry::Kind::kMovedAside;
+  for (const auto& [kind, known] : kKindNames) {
+    if (ovra::Utf8FromWide(name) == known) return kind;
+  }
   throw StoreError("unknown journal entry kind " + ovra::Utf8FromWide(name));
 }
 
@@ -206,10 +207,11 @@ class Statement {
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
-  Statement& Bind(const std::wstring& text) { return BindUtf8(ovra::Utf8FromWide(text)); }
-  Statement& Bind(const char* text) { return BindUtf8(text); }
-  Statement& Bind(std::int64_t number) { return Check(sqlite3_bind_int64(statement_, ++bound_, number)); }
-  Statement& Bind(int number) { return Bind(static_cast<std::int64_t>(number)); }
+  template <typename... Values>
+  Statement& Bind(const Values&... values) {
+    (BindOne(values), ...);
+    return *this;
+  }
 
   // True while there is a row to read.
   bool Step() {
@@ -218,10 +220,7 @@ class Statement {
     if (result == SQLITE_DONE) return false;
     ThrowSqlite(db_, sqlite3_sql(statement_));
   }
-  void Run() {
-    while (Step()) {
-    }
-  }
+  void Run() { Step(); }  // for statements without rows
 
   std::wstring Text(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
@@ -232,12 +231,15 @@ class Statement {
   std::int64_t Int64(int column) const { return sqlite3_column_int64(statement_, column); }
 
  private:
-  Statement& BindUtf8(const std::string& text) {
-    return Check(sqlite3_bind_text(statement_, ++bound_, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+  void BindOne(const std::wstring& text) { BindOne(ovra::Utf8FromWide(text)); }
+  void BindOne(const char* text) { BindOne(std::string(text)); }
+  void BindOne(const std::string& text) {
+    Check(sqlite3_bind_text(statement_, ++bound_, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
   }
-  Statement& Check(int result) {
+  void BindOne(std::int64_t number) { Check(sqlite3_bind_int64(statement_, ++bound_, number)); }
+  void BindOne(int number) { BindOne(static_cast<std::int64_t>(number)); }
+  void Check(int result) {
     if (result != SQLITE_OK) ThrowSqlite(db_, "cannot bind a parameter");
-    return *this;
   }
 
   sqlite3* db_;
@@ -270,8 +272,10 @@ class Transaction {
   bool open_ = true;
 };
 
-// Bounds OFFSET arguments (SQLite integers are signed).
-bool FitsOffset(std::size_t index) { return index <= static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max()); }
+// An OFFSET argument: SQLite integers are signed (and a negative OFFSET means none).
+std::int64_t Offset(std::size_t index) {
+  return static_cast<std::int64_t>(std::min<std::size_t>(index, std::numeric_limits<std::int64_t>::max()));
+}
 
 }  // namespace
 
@@ -322,6 +326,18 @@ struct ProductStore::Impl {
     return Statement(db.get(), cached.get());
   }
 
+  // The store of `home`, its folders created; null when they or the database cannot be opened.
+  static std::shared_ptr<ProductStore> OpenStore(const fs::path& home) noexcept {
+    try {
+      for (const char* folder : {"packages", "backup", "drive"}) fs::create_directories(home / folder);
+      auto impl = std::make_unique<Impl>(home);
+      impl->Open();
+      return std::shared_ptr<ProductStore>(new ProductStore(std::move(impl)));
+    } catch (const std::exception&) {
+      return nullptr;
+    }
+  }
+
   // Runs a query under the mutex; any failure reads as `fallback`.
   template <typename Result, typename Read>
   Result Query(Result fallback, Read read) noexcept {
@@ -331,6 +347,15 @@ struct ProductStore::Impl {
     } catch (...) {
       return fallback;
     }
+  }
+
+  // Runs `write` under the mutex in one transaction.
+  template <typename Write>
+  void WriteTransaction(Write write) {
+    std::lock_guard<std::mutex> guard(mutex);
+    Transaction transaction(db.get());
+    write();
+    transaction.Commit();
   }
 
   // --- Registrations (callers hold the mutex; product codes are upper case)
@@ -347,26 +372,23 @@ struct ProductStore::Impl {
       registration.product_code = row.Text(0);
       registration.upgrade_code = row.Text(1);
     }
-    Statement info = Prepare("SELECT name, value FROM product_info WHERE product = ?");
-    for (info.Bind(product); info.Step();) registration.info[info.Text(0)] = info.Text(1);
-    Statement features = Prepare("SELECT name, parent, state FROM features WHERE product = ? ORDER BY position");
-    for (features.Bind(product); features.Step();) {
-      registration.features.push_back({features.Text(0), features.Text(1), features.Int(2)});
-    }
-    Statement components =
-        Prepare("SELECT component_id, key_path, state FROM components WHERE product = ? ORDER BY position");
-    for (components.Bind(product); components.Step();) {
-      registration.components.push_back({components.Text(0), components.Text(1), components.Int(2)});
-    }
-    Statement files = Prepare("SELECT path FROM files WHERE product = ? ORDER BY position");
-    for (files.Bind(product); files.Step();) registration.files.push_back(files.Text(0));
-    Statement folders = Prepare("SELECT path FROM folders WHERE product = ? ORDER BY position");
-    for (folders.Bind(product); folders.Step();) registration.folders.push_back(folders.Text(0));
-    Statement values =
-        Prepare("SELECT root, key, name, value FROM registry_values WHERE product = ? ORDER BY position");
-    for (values.Bind(product); values.Step();) {
-      registration.registry_values.push_back({values.Int(0), values.Text(1), values.Text(2), values.Text(3)});
-    }
+    const auto each_row = [&](const char* sql, auto read) {
+      Statement rows = Prepare(sql);
+      for (rows.Bind(product); rows.Step();) read(rows);
+    };
+    auto& r = registration;
+    each_row("SELECT name, value FROM product_info WHERE product = ?",
+             [&](Statement& row) { r.info[row.Text(0)] = row.Text(1); });
+    each_row("SELECT name, parent, state FROM features WHERE product = ? ORDER BY position",
+             [&](Statement& row) { r.features.push_back({row.Text(0), row.Text(1), row.Int(2)}); });
+    each_row("SELECT component_id, key_path, state FROM components WHERE product = ? ORDER BY position",
+             [&](Statement& row) { r.components.push_back({row.Text(0), row.Text(1), row.Int(2)}); });
+    each_row("SELECT path FROM files WHERE product = ? ORDER BY position",
+             [&](Statement& row) { r.files.push_back(row.Text(0)); });
+    each_row("SELECT path FROM folders WHERE product = ? ORDER BY position",
+             [&](Statement& row) { r.folders.push_back(row.Text(0)); });
+    each_row("SELECT root, key, name, value FROM registry_values WHERE product = ? ORDER BY position",
+             [&](Statement& row) { r.registry_values.push_back({row.Int(0), row.Text(1), row.Text(2), row.Text(3)}); });
     return registration;
   }
 
@@ -396,36 +418,35 @@ struct ProductStore::Impl {
     }
     UnregisterLocked(product);
     Prepare("INSERT INTO products(code, upgrade_code, seq) VALUES (?, ?, ?)")
-        .Bind(product)
-        .Bind(UpperGuid(registration.upgrade_code))
-        .Bind(seq)
+        .Bind(product, UpperGuid(registration.upgrade_code), seq)
         .Run();
     for (const auto& [name, value] : registration.info) {
-      Prepare("INSERT INTO product_info(product, name, value) VALUES (?, ?, ?)").Bind(product).Bind(name).Bind(value).Run();
+      Prepare("INSERT INTO product_info(product, name, value) VALUES (?, ?, ?)").Bind(product, name, value).Run();
     }
+    // Child rows are inserted in the tables' column order.
     int position = 0;
-    for (const InstalledFeature& feature : registration.features) {
-      Prepare("INSERT INTO features(product, position, name, parent, state) VALUES (?, ?, ?, ?, ?)")
-          .Bind(product).Bind(position++).Bind(feature.name).Bind(feature.parent).Bind(feature.state).Run();
+    for (const InstalledFeature& f : registration.features) {
+      Prepare("INSERT INTO features VALUES (?, ?, ?, ?, ?)").Bind(product, position++, f.name, f.parent, f.state).Run();
     }
     position = 0;
-    for (const InstalledComponent& component : registration.components) {
-      Prepare("INSERT INTO components(product, position, component_id, key_path, state) VALUES (?, ?, ?, ?, ?)")
-          .Bind(product).Bind(position++).Bind(UpperGuid(component.component_id)).Bind(component.key_path)
-          .Bind(component.state).Run();
+    for (const InstalledComponent& c : registration.components) {
+      Prepare("INSERT INTO components VALUES (?, ?, ?, ?, ?)")
+          .Bind(product, position++, UpperGuid(c.component_id), c.key_path, c.state)
+          .Run();
     }
     position = 0;
     for (const std::wstring& file : registration.files) {
-      Prepare("INSERT INTO files(product, position, path) VALUES (?, ?, ?)").Bind(product).Bind(position++).Bind(file).Run();
+      Prepare("INSERT INTO files VALUES (?, ?, ?)").Bind(product, position++, file).Run();
     }
     position = 0;
     for (const std::wstring& folder : registration.folders) {
-      Prepare("INSERT INTO folders(product, position, path) VALUES (?, ?, ?)").Bind(product).Bind(position++).Bind(folder).Run();
+      Prepare("INSERT INTO folders VALUES (?, ?, ?)").Bind(product, position++, folder).Run();
     }
     position = 0;
-    for (const RecordedRegistryValue& value : registration.registry_values) {
-      Prepare("INSERT INTO registry_values(product, position, root, key, name, value) VALUES (?, ?, ?, ?, ?, ?)")
-          .Bind(product).Bind(position++).Bind(value.root).Bind(value.key).Bind(value.name).Bind(value.value).Run();
+    for (const RecordedRegistryValue& v : registration.registry_values) {
+      Prepare("INSERT INTO registry_values VALUES (?, ?, ?, ?, ?, ?)")
+          .Bind(product, position++, v.root, v.key, v.name, v.value)
+          .Run();
     }
   }
 
@@ -452,16 +473,6 @@ struct ProductStore::Impl {
     return entries;
   }
 
-  void RecordLocked(const std::vector<JournalEntry>& entries) {
-    Transaction transaction(db.get());
-    if (!Prepare("SELECT 1 FROM operation").Step()) throw StoreError("no operation has begun");
-    for (const JournalEntry& entry : entries) {
-      Prepare("INSERT INTO journal(kind, path, backup) VALUES (?, ?, ?)")
-          .Bind(KindName(entry.kind)).Bind(entry.path).Bind(entry.backup).Run();
-    }
-    transaction.Commit();
-  }
-
   void ClearJournalLocked() {
     Prepare("DELETE FROM operation").Run();
     Prepare("DELETE FROM journal").Run();
@@ -471,12 +482,14 @@ struct ProductStore::Impl {
   // while the journal is empty, when nothing refers to its content.
 
   fs::path NewBackupPath() {
+    std::error_code ignored;  // a missing folder shows when the file is moved there
+    fs::create_directories(home / "backup", ignored);
     // The name stays ASCII so that it survives the journal's UTF-8 round trip.
     const std::string prefix = std::to_string(::getpid()) + "-";
     for (;;) {
       fs::path candidate = home / "backup" / (prefix + std::to_string(++backup_count));
       struct stat status {};
-      if (::lstat(candidate.c_str(), &status) != 0 && errno == ENOENT) return candidate;
+      if (::lstat(candidate.c_str(), &status) != 0) return candidate;
     }
   }
 
@@ -498,8 +511,8 @@ struct ProductStore::Impl {
       std::lock_guard<std::mutex> guard(mutex);
       registration = LoadLocked(product);
       for (std::size_t i = 0; registration && i < registration->files.size(); ++i) {
-        shared.push_back(Prepare("SELECT 1 FROM files WHERE path = ? AND product <> ? LIMIT 1")
-                             .Bind(registration->files[i]).Bind(product).Step());
+        Statement other = Prepare("SELECT 1 FROM files WHERE path = ? AND product <> ? LIMIT 1");
+        shared.push_back(other.Bind(registration->files[i], product).Step());
       }
     }
     if (registration) {
@@ -509,14 +522,16 @@ struct ProductStore::Impl {
       for (auto folder = registration->folders.rbegin(); folder != registration->folders.rend(); ++folder) {
         RemoveFolderIfEmpty(PathFromWide(*folder));
       }
+      // The product's cached package goes with it.
+      const auto cached = registration->info.find(L"LocalPackage");
+      if (cached != registration->info.end() && PathFromWide(cached->second).parent_path() == home / "packages") {
+        DeleteFile(PathFromWide(cached->second));
+      }
     }
-    {
-      std::lock_guard<std::mutex> guard(mutex);
-      Transaction transaction(db.get());
+    WriteTransaction([&] {
       UnregisterLocked(product);
       ClearJournalLocked();
-      transaction.Commit();
-    }
+    });
     EmptyBackups();
   }
 };
@@ -550,35 +565,45 @@ ProductStore::~ProductStore() = default;
 std::shared_ptr<ProductStore> ProductStore::ForCurrentHome() {
   const fs::path configured = CurrentHome();
   std::error_code error;
-  const fs::path home = configured.empty() ? fs::path() : fs::absolute(configured, error).lexically_normal();
+  fs::path home = configured.empty() ? fs::path() : fs::absolute(configured, error).lexically_normal();
   if (error || home.empty()) return nullptr;
+  if (!home.has_filename()) home = home.parent_path();  // "dir/" is "dir"
 
+  // One store per folder, opened again when the folder was deleted or replaced
+  // (its database is another file now) and in a forked child, which must not
+  // use its parent's SQLite connection. Never destroyed: threads still running
+  // at exit may use their store; a parent's stores stay unclosed in a child.
+  struct Slot {
+    std::shared_ptr<ProductStore> store;
+    pid_t pid = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
   static std::mutex stores_mutex;
-  // Never destroyed: threads still running at exit may use their store.
-  static auto* stores = new std::map<fs::path, std::shared_ptr<ProductStore>>();
+  static auto* stores = new std::map<fs::path, Slot>();
+  static auto* inherited = new std::vector<std::shared_ptr<ProductStore>>();
   std::shared_ptr<ProductStore> store;
   {
     std::lock_guard<std::mutex> guard(stores_mutex);
-    std::shared_ptr<ProductStore>& slot = (*stores)[home];
-    if (!slot) {
-      for (const char* folder : {"packages", "backup", "drive"}) {
-        if (!error) fs::create_directories(home / folder, error);
-      }
-      if (!error) {
-        try {
-          auto impl = std::make_unique<Impl>(home);
-          impl->Open();
-          slot.reset(new ProductStore(std::move(impl)));
-        } catch (const std::exception&) {
-        }
-      }
-      if (!slot) {
-        stores->erase(home);
-        return nullptr;
+    Slot& slot = (*stores)[home];
+    struct stat database {};
+    const bool present = stat((home / "registry.db").c_str(), &database) == 0;
+    if (slot.store && slot.pid != getpid()) {
+      inherited->push_back(std::move(slot.store));
+    } else if (slot.store && (!present || database.st_dev != slot.device || database.st_ino != slot.inode)) {
+      slot.store.reset();
+    }
+    if (!slot.store) {
+      slot.store = Impl::OpenStore(home);  // tried again on the next call when it fails
+      slot.pid = getpid();
+      if (stat((home / "registry.db").c_str(), &database) == 0) {
+        slot.device = database.st_dev;
+        slot.inode = database.st_ino;
       }
     }
-    store = slot;
+    store = slot.store;
   }
+  if (!store) return nullptr;
 
   // A journal with a free lock was left by a killed process; while the lock
   // is held, its operation is still running. A failed recovery is tried again
@@ -604,7 +629,7 @@ UINT ProductStore::GetInfo(const std::wstring& product_code, const std::wstring&
   return impl_->Query(ERROR_UNKNOWN_PRODUCT, [&] {
     const std::wstring product = UpperGuid(product_code);
     Statement row = impl_->Prepare("SELECT value FROM product_info WHERE product = ? AND name = ?");
-    if (row.Bind(product).Bind(name).Step()) {
+    if (row.Bind(product, name).Step()) {
       value = row.Text(0);
       return ERROR_SUCCESS;
     }
@@ -614,9 +639,8 @@ UINT ProductStore::GetInfo(const std::wstring& product_code, const std::wstring&
 
 bool ProductStore::ProductAt(std::size_t index, std::wstring& product_code) const {
   return impl_->Query(false, [&] {
-    if (!FitsOffset(index)) return false;
     Statement row = impl_->Prepare("SELECT code FROM products ORDER BY seq LIMIT 1 OFFSET ?");
-    if (!row.Bind(static_cast<std::int64_t>(index)).Step()) return false;
+    if (!row.Bind(Offset(index)).Step()) return false;
     product_code = row.Text(0);
     return true;
   });
@@ -626,9 +650,9 @@ bool ProductStore::RelatedProductAt(const std::wstring& upgrade_code, std::size_
                                     std::wstring& product_code) const {
   return impl_->Query(false, [&] {
     // Products without an upgrade code are related to nothing.
-    if (upgrade_code.empty() || !FitsOffset(index)) return false;
+    if (upgrade_code.empty()) return false;
     Statement row = impl_->Prepare("SELECT code FROM products WHERE upgrade_code = ? ORDER BY seq LIMIT 1 OFFSET ?");
-    if (!row.Bind(UpperGuid(upgrade_code)).Bind(static_cast<std::int64_t>(index)).Step()) return false;
+    if (!row.Bind(UpperGuid(upgrade_code), Offset(index)).Step()) return false;
     product_code = row.Text(0);
     return true;
   });
@@ -640,10 +664,9 @@ std::optional<ProductRegistration> ProductStore::Load(const std::wstring& produc
 
 bool ProductStore::FeatureAt(const std::wstring& product_code, std::size_t index, InstalledFeature& feature) const {
   return impl_->Query(false, [&] {
-    if (!FitsOffset(index)) return false;
     Statement row = impl_->Prepare(
         "SELECT name, parent, state FROM features WHERE product = ? ORDER BY position LIMIT 1 OFFSET ?");
-    if (!row.Bind(UpperGuid(product_code)).Bind(static_cast<std::int64_t>(index)).Step()) return false;
+    if (!row.Bind(UpperGuid(product_code), Offset(index)).Step()) return false;
     feature = {row.Text(0), row.Text(1), row.Int(2)};
     return true;
   });
@@ -654,7 +677,7 @@ int ProductStore::FeatureState(const std::wstring& product_code, const std::wstr
   return impl_->Query(kUnknown, [&] {
     Statement row = impl_->Prepare(
         "SELECT state FROM features INDEXED BY features_by_name WHERE product = ? AND name = ? LIMIT 1");
-    return row.Bind(UpperGuid(product_code)).Bind(feature).Step() ? row.Int(0) : kUnknown;
+    return row.Bind(UpperGuid(product_code), feature).Step() ? row.Int(0) : kUnknown;
   });
 }
 
@@ -664,7 +687,7 @@ bool ProductStore::Component(const std::wstring& product_code, const std::wstrin
     Statement row = impl_->Prepare(
         "SELECT component_id, key_path, state FROM components INDEXED BY components_of_product "
         "WHERE product = ? AND component_id = ? LIMIT 1");
-    if (!row.Bind(UpperGuid(product_code)).Bind(UpperGuid(component_id)).Step()) return false;
+    if (!row.Bind(UpperGuid(product_code), UpperGuid(component_id)).Step()) return false;
     component = {row.Text(0), row.Text(1), row.Int(2)};
     return true;
   });
@@ -685,19 +708,23 @@ void ProductStore::BeginOperation(OperationKind kind, const std::wstring& produc
   // A killed operation's journal must be undone before a new one replaces it.
   if (impl_->Unfinished()) RecoverUnfinished();
   impl_->EmptyBackups();
-  std::lock_guard<std::mutex> guard(impl_->mutex);
-  Transaction transaction(impl_->db.get());
-  impl_->ClearJournalLocked();
-  impl_->Prepare("INSERT INTO operation(id, kind, product) VALUES (1, ?, ?)")
-      .Bind(OperationName(kind))
-      .Bind(UpperGuid(product_code))
-      .Run();
-  transaction.Commit();
+  impl_->WriteTransaction([&] {
+    impl_->ClearJournalLocked();
+    impl_->Prepare("INSERT INTO operation(id, kind, product) VALUES (1, ?, ?)")
+        .Bind(OperationName(kind), UpperGuid(product_code))
+        .Run();
+  });
 }
 
 void ProductStore::Record(const std::vector<JournalEntry>& entries) {
-  std::lock_guard<std::mutex> guard(impl_->mutex);
-  impl_->RecordLocked(entries);
+  impl_->WriteTransaction([&] {
+    if (!impl_->Prepare("SELECT 1 FROM operation").Step()) throw StoreError("no operation has begun");
+    for (const JournalEntry& entry : entries) {
+      impl_->Prepare("INSERT INTO journal(kind, path, backup) VALUES (?, ?, ?)")
+          .Bind(KindName(entry.kind), entry.path, entry.backup)
+          .Run();
+    }
+  });
 }
 
 fs::path ProductStore::MoveAside(const fs::path& path) {
@@ -718,14 +745,11 @@ fs::path ProductStore::MoveAside(const fs::path& path) {
 }
 
 void ProductStore::Commit(const std::vector<ProductRegistration>& add, const std::vector<std::wstring>& remove) {
-  {
-    std::lock_guard<std::mutex> guard(impl_->mutex);
-    Transaction transaction(impl_->db.get());
+  impl_->WriteTransaction([&] {
     for (const std::wstring& product : remove) impl_->UnregisterLocked(UpperGuid(product));
     for (const ProductRegistration& registration : add) impl_->RegisterLocked(registration);
     impl_->ClearJournalLocked();
-    transaction.Commit();
-  }
+  });
   impl_->EmptyBackups();
 }
 
@@ -748,12 +772,7 @@ void ProductStore::RollBack() {
     std::lock_guard<std::mutex> guard(impl_->mutex);
     impl_->Prepare("DELETE FROM journal WHERE seq = ?").Bind(seq).Run();
   }
-  {
-    std::lock_guard<std::mutex> guard(impl_->mutex);
-    Transaction transaction(impl_->db.get());
-    impl_->ClearJournalLocked();
-    transaction.Commit();
-  }
+  impl_->WriteTransaction([&] { impl_->ClearJournalLocked(); });
   impl_->EmptyBackups();
 }
 
