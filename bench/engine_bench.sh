@@ -3,15 +3,8 @@
 # package of 1,000 files (about 10 MB) generated here with wixl and gcab.
 # Usage: bench/engine_bench.sh [build folder]   (default: build/bench)
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build/bench"}
-generator=
-if command -v ninja >/dev/null 2>&1; then
-  generator="-G Ninja"
-fi
-# shellcheck disable=SC2086
-cmake -S "$root" -B "$build" $generator -DCMAKE_BUILD_TYPE=Release -DINSTALLER_BENCHMARKS=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target engine_bench
+. "$(dirname "$0")/common.sh"
+build_bench engine_bench
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
