@@ -535,6 +535,28 @@ TEST_F(Engine, FalseLaunchConditionStopsTheInstall) {
   EXPECT_EQ(!kWine, told);
 }
 
+// A custom action the engine cannot run (or whose program is missing) fails the
+// install and is named in the log; what was copied before it is rolled back.
+TEST_F(Engine, FailingCustomActionRollsTheInstallBack) {
+  const fs::path log = home_.folder() / L"custom.log";
+  const fs::path target = home_.folder() / L"Plover Check";
+  ASSERT_EQ(ERROR_SUCCESS, MsiEnableLogW(INSTALLLOGMODE_INFO | INSTALLLOGMODE_ERROR, log.wstring().c_str(), 0));
+  MessageCapture capture;
+  const UINT result = Install(L"custom_exe.msi", L"INSTALLDIR=\"" + target.wstring() + L"\"");
+  MsiEnableLogW(0, nullptr, 0);
+  if (kWine) {
+    // Wine's msi.dll skips an executable custom action whose program cannot
+    // start and completes the install.
+    EXPECT_EQ(ERROR_SUCCESS, result);
+    EXPECT_EQ(ERROR_SUCCESS, Remove(kPlover));
+    return;
+  }
+  EXPECT_EQ(ERROR_INSTALL_FAILURE, result);
+  EXPECT_EQ(INSTALLSTATE_UNKNOWN, MsiQueryProductStateW(kPlover));
+  EXPECT_TRUE(FilesUnder(target).empty());
+  EXPECT_NE(std::string::npos, ReadLog(log).find("RunPloverHelper"));
+}
+
 // Cancelling leaves nothing behind. INSTALLDIR points into the engine home so
 // that leftovers can be looked for without a registration.
 TEST_F(Engine, CancelFromTheHandlerRollsTheInstallBack) {

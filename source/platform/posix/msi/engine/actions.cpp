@@ -146,7 +146,6 @@ UINT Session::RunAction(const std::wstring& name) {
   } else if (!is_custom) {
     description = standard->second.description;
   }
-  current_action_ = name;
   channel_.Send(INSTALLMESSAGE_ACTIONSTART, L"Action " + ClockText() + L": " + name + L". " + Format(description));
   channel_.Send(INSTALLMESSAGE_INFO, L"Action start " + ClockText() + L": " + name + L".");
   UINT result;
@@ -169,29 +168,26 @@ UINT Session::RunAction(const std::wstring& name) {
 }
 
 UINT Session::RunCustomAction(const PackageTables::CustomAction& action) {
-  const int type = action.type & 0x3F;
-  UINT result = ERROR_SUCCESS;
-  if (action.type & kInScript) {
-    result = ERROR_INSTALL_FAILURE;
-  } else if (type == kSetProperty) {
-    SetProperty(action.source, Format(action.target));
-    return ERROR_SUCCESS;
-  } else if (type == kSetDirectory) {
-    SetProperty(action.source, Format(action.target));
-    if (costed_) {
-      fixed_directories_.insert(action.source);
-      ResolveDirectories();
+  if (!(action.type & kInScript)) {
+    switch (action.type & 0x3F) {
+      case kSetProperty:
+        SetProperty(action.source, Format(action.target));
+        return ERROR_SUCCESS;
+      case kSetDirectory:
+        SetProperty(action.source, Format(action.target));
+        if (costed_) {
+          fixed_directories_.insert(action.source);
+          ResolveDirectories();
+        }
+        return ERROR_SUCCESS;
+      case kErrorMessage:
+        Error(Format(action.target));
+        return ERROR_INSTALL_FAILURE;
     }
-    return ERROR_SUCCESS;
-  } else if (type == kErrorMessage) {
-    Error(Format(action.target));
-    return ERROR_INSTALL_FAILURE;
-  } else {
-    result = ERROR_INSTALL_FAILURE;
   }
   channel_.Send(INSTALLMESSAGE_INFO, L"Custom action " + action.action + L" of type " + std::to_wstring(action.type) +
                                          L" cannot run on this system.");
-  return result;
+  return ERROR_INSTALL_FAILURE;
 }
 
 UINT Session::WalkSequence() {

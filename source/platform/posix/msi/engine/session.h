@@ -143,7 +143,6 @@ class Session : public ConditionContext, public FormatContext {
   std::set<std::wstring> fixed_directories_;          // set by property, not derived from a parent
   std::optional<ProductRegistration> installed_;       // this product's registration, when installed
   bool costed_ = false;
-  std::wstring current_action_;
   std::unique_ptr<Transaction> transaction_;
 };
 
