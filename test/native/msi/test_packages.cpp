@@ -2,10 +2,36 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 
 #include "ovra/strings.h"
 
 namespace msi_test {
+
+namespace {
+
+std::filesystem::path FreshTemporaryFolder(const std::string& prefix) {
+  static std::atomic<int> counter{0};
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / (prefix + std::to_string(stamp) + "_" + std::to_string(counter++));
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+void SetEngineHome(const std::wstring& value) {
+#ifdef _WIN32
+  _wputenv_s(L"INSTALLER_VESK_HOME", value.c_str());  // an empty value removes it
+#else
+  if (value.empty()) {
+    unsetenv("INSTALLER_VESK_HOME");
+  } else {
+    setenv("INSTALLER_VESK_HOME", ovra::Utf8FromWide(value).c_str(), 1);
+  }
+#endif
+}
+
+}  // namespace
 
 std::wstring PackagePath(const std::wstring& name) {
   std::wstring folder = ovra::WideFromUtf8(MSI_TEST_PACKAGE_DIR);
@@ -21,16 +47,23 @@ std::wstring PackagePath(const std::wstring& name) {
 }
 
 ScratchCopy::ScratchCopy(const std::wstring& name) {
-  static std::atomic<int> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  folder_ = std::filesystem::temp_directory_path() /
-            ("msi_tests_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-  std::filesystem::create_directories(folder_);
+  folder_ = FreshTemporaryFolder("msi_tests_");
   file_ = folder_ / std::filesystem::path(name);
   std::filesystem::copy_file(std::filesystem::path(PackagePath(name)), file_);
 }
 
 ScratchCopy::~ScratchCopy() {
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+
+ScopedEngineHome::ScopedEngineHome() : folder_(FreshTemporaryFolder("engine_home_")) {
+  SetEngineHome(folder_.wstring());
+}
+
+ScopedEngineHome::~ScopedEngineHome() {
+  SetEngineHome(L"");
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
 }

@@ -37,4 +37,19 @@ class ScratchCopy {
   std::filesystem::path file_;
 };
 
+// A fresh temporary folder set as INSTALLER_VESK_HOME (the Linux engine's
+// state; harmless under Wine), removed with the object.
+class ScopedEngineHome {
+ public:
+  ScopedEngineHome();
+  ~ScopedEngineHome();
+  ScopedEngineHome(const ScopedEngineHome&) = delete;
+  ScopedEngineHome& operator=(const ScopedEngineHome&) = delete;
+
+  const std::filesystem::path& folder() const { return folder_; }
+
+ private:
+  std::filesystem::path folder_;
+};
+
 }  // namespace msi_test

@@ -39,6 +39,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using msi_test::PackagePath;
+using msi_test::ScopedEngineHome;
 
 constexpr bool kWine = msi_test::kUnderWine;
 
@@ -80,39 +81,6 @@ class Handle {
 
 // INSTALLER_VESK_HOME names a fresh folder for the object's lifetime: the Linux
 // engine keeps its machine state there (msi.dll does not read it).
-class ScopedEngineHome {
- public:
-  ScopedEngineHome() {
-    static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    folder_ = fs::temp_directory_path() / ("engine_home_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-    fs::create_directories(folder_);
-    Set(folder_.wstring());
-  }
-  ~ScopedEngineHome() {
-    Set(L"");
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-  ScopedEngineHome(const ScopedEngineHome&) = delete;
-  ScopedEngineHome& operator=(const ScopedEngineHome&) = delete;
-  const fs::path& folder() const { return folder_; }
-
- private:
-  static void Set(const std::wstring& value) {
-#ifdef _WIN32
-    _wputenv_s(L"INSTALLER_VESK_HOME", value.c_str());  // an empty value removes it
-#else
-    if (value.empty()) {
-      unsetenv("INSTALLER_VESK_HOME");
-    } else {
-      setenv("INSTALLER_VESK_HOME", ovra::Utf8FromWide(value).c_str(), 1);
-    }
-#endif
-  }
-
-  fs::path folder_;
-};
 
 struct Message {
   UINT type;  // INSTALLMESSAGE_*, the low bits (icons, buttons) masked off

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -32,16 +31,10 @@ INT WINAPI KillingHandler(LPVOID, UINT, LPCWSTR text) {
 class KilledInstall : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = fs::temp_directory_path() / ("engine_kill_" + std::to_string(getpid()));
-    fs::remove_all(home_);
-    setenv("INSTALLER_VESK_HOME", home_.c_str(), 1);
-    install_dir_ = home_ / "target";
+    install_dir_ = home_.folder() / "target";
     command_line_ = L"ADDLOCAL=ALL INSTALLDIR=" + install_dir_.wstring();
   }
-  void TearDown() override {
-    MsiSetExternalUIW(nullptr, 0, nullptr);
-    fs::remove_all(home_);
-  }
+  void TearDown() override { MsiSetExternalUIW(nullptr, 0, nullptr); }
 
   // Runs `operation` in a child that dies at the first message containing `text`.
   template <typename Operation>
@@ -72,7 +65,7 @@ class KilledInstall : public ::testing::Test {
     return count;
   }
 
-  fs::path home_;
+  msi_test::ScopedEngineHome home_;
   fs::path install_dir_;
   std::wstring command_line_;
 };
@@ -84,7 +77,7 @@ TEST_F(KilledInstall, IsRolledBackByTheNextCallAtEachKillPoint) {
     EXPECT_EQ(MsiQueryProductStateW(kProduct), INSTALLSTATE_UNKNOWN);
     EXPECT_EQ(FilesUnder(install_dir_), 0u) << "after a kill at " << std::string(point.begin(), point.end());
     EXPECT_FALSE(fs::exists(install_dir_));
-    EXPECT_EQ(FilesUnder(home_ / "packages"), 0u);
+    EXPECT_EQ(FilesUnder(home_.folder() / "packages"), 0u);
   }
   ASSERT_EQ(Install(), ERROR_SUCCESS);
   EXPECT_EQ(FilesUnder(install_dir_), 2u);
@@ -98,8 +91,8 @@ TEST_F(KilledInstall, RemovalIsCompletedByTheNextCall) {
   KillDuring(L"File: readme.txt", [&] { Remove(); });
   EXPECT_EQ(MsiQueryProductStateW(kProduct), INSTALLSTATE_UNKNOWN);
   EXPECT_FALSE(fs::exists(install_dir_));
-  EXPECT_EQ(FilesUnder(home_ / "packages"), 0u);
-  EXPECT_EQ(FilesUnder(home_ / "backup"), 0u);
+  EXPECT_EQ(FilesUnder(home_.folder() / "packages"), 0u);
+  EXPECT_EQ(FilesUnder(home_.folder() / "backup"), 0u);
   ASSERT_EQ(Install(), ERROR_SUCCESS);
   ASSERT_EQ(Remove(), ERROR_SUCCESS);
 }
