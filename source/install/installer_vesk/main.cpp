@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "installer_vesk/bridge/class_registry.h"
+#include "installer_vesk/msi_setup_manager.h"
 #include "installer_vesk/trace_classes.h"
 
 namespace installer {
@@ -31,6 +32,16 @@ FactoryTable MakeFactoryTable() {
     addMethod(*wrapper, "turnOffTraces", &TraceController::turnOffTraces);
     addMethod(*wrapper, "setTraceLevel", &TraceController::setTraceLevel);
     addMethod(*wrapper, "getTraceState", &TraceController::getTraceState);
+    return wrapper;
+  };
+  factories["msi_setup_manager"] = [](Napi::Env env) {
+    auto wrapper = MakeClassWrapper(env, MsiSetupManager::instance());
+    addMethod(*wrapper, "runPreinstallTask", &MsiSetupManager::runPreinstallTask);
+    addMethod(*wrapper, "runSetupTask", &MsiSetupManager::runSetupTask);
+    addMethod(*wrapper, "runUninstallProduct", &MsiSetupManager::runUninstallProduct);
+    addMethod(*wrapper, "getMsiLogFlags", &MsiSetupManager::getMsiLogFlags);
+    addMethod(*wrapper, "initLog", &MsiSetupManager::initLog);
+    addMethod(*wrapper, "cancelTask", &MsiSetupManager::cancelTask);
     return wrapper;
   };
   return factories;

@@ -1,0 +1,178 @@
+#include "installer_vesk/msi_setup_manager.h"
+
+#include <thread>
+
+#include "installer_vesk/tracer.h"
+#include "ovra/strings.h"
+
+namespace {
+
+namespace msi = installer::msi_wrapper;
+
+constexpr std::int32_t kAnotherInstallRunning = 1618;  // ERROR_INSTALL_ALREADY_RUNNING
+constexpr std::int32_t kInstallFailure = 1603;         // ERROR_INSTALL_FAILURE
+
+std::mutex holder_mutex;
+std::shared_ptr<MsiSetupManager> holder;
+
+}  // namespace
+
+std::shared_ptr<MsiSetupManager> MsiSetupManager::instance() {
+  std::lock_guard<std::mutex> lock(holder_mutex);
+  if (!holder) {
+    holder = std::make_shared<MsiSetupManager>();
+  }
+  return holder;
+}
+
+void MsiSetupManager::releaseInstance() {
+  std::shared_ptr<MsiSetupManager> released;
+  std::lock_guard<std::mutex> lock(holder_mutex);
+  released.swap(holder);
+}
+
+MsiSetupManager::MsiSetupManager()
+    : logPath(ovra::WideFromUtf8(installer::GetTracer()->GetMsiLogName())) {}
+
+MsiSetupManager::~MsiSetupManager() {
+  finished = true;
+  // A running task holds this object: by now the last task has completed,
+  // and this may be its own thread letting go.
+  if (lastTask.valid()) {
+    lastTask.wait();
+  }
+  installer::InstallerRecord() << "~MsiSetupManager";
+}
+
+std::int32_t MsiSetupManager::runPreinstallTask(std::wstring parameters, Handler handler) {
+  installer::InstallerRecord() << "Run preinstall";
+  Parameters list = msi::ParseSetupParameters(parameters);
+  startTask(std::move(handler), [list = std::move(list), operation = preinstallOperation](
+                                    const Engine& engine, int flags) { return (engine.*operation)(list, flags); });
+  return 0;
+}
+
+std::int32_t MsiSetupManager::runSetupTask(std::wstring parameters, Handler handler) {
+  installer::InstallerRecord() << "Run setup";
+  Parameters list = msi::ParseSetupParameters(parameters);
+  startTask(std::move(handler), [list = std::move(list), operation = installOperation](
+                                    const Engine& engine, int flags) { return (engine.*operation)(list, flags); });
+  return 0;
+}
+
+std::int32_t MsiSetupManager::runUninstallProduct(std::wstring productCode, std::wstring commandLine,
+                                                  Handler handler) {
+  installer::InstallerRecord() << "Run uninstall(" << productCode << "): " << commandLine;
+  startTask(std::move(handler), [productCode, commandLine, operation = uninstallOperation](
+                                    const Engine& engine, int flags) {
+    return (engine.*operation)(productCode, commandLine, flags);
+  });
+  return 0;
+}
+
+std::int32_t MsiSetupManager::getMsiLogFlags(std::int32_t level) {
+  return static_cast<std::int32_t>(msi::MsiLogModeForLevel(level));
+}
+
+std::int32_t MsiSetupManager::initLog(std::wstring path, std::int32_t level) {
+  std::lock_guard<std::mutex> lock(settingsMutex);
+  logPath = std::move(path);
+  logFlags = level;
+  return 0;
+}
+
+std::int32_t MsiSetupManager::cancelTask() {
+  installer::InstallerRecord() << "Cancel installation";
+  cancelRequested = true;
+  return 0;
+}
+
+template <typename Operation>
+void MsiSetupManager::startTask(Handler handler, Operation operation) {
+  bool idle = false;
+  if (!busy.compare_exchange_strong(idle, true)) {
+    // Another task runs: this one ends at once, on a thread of its own, so the
+    // handler hears of it the way it hears of any completion.
+    std::thread([handler] { handler->completed(kAnotherInstallRunning); }).detach();
+    return;
+  }
+  std::promise<void> done;
+  lastTask = done.get_future().share();
+  std::thread([self = shared_from_this(), handler = std::move(handler), operation = std::move(operation),
+               done = std::move(done)]() mutable {
+    self->runTask(handler, operation);
+    done.set_value();
+  }).detach();
+}
+
+template <typename Operation>
+void MsiSetupManager::runTask(const Handler& handler, Operation operation) {
+  {
+    std::lock_guard<std::mutex> lock(progressMutex);
+    lastProgress.reset();
+  }
+  std::wstring log_path;
+  int log_flags;
+  {
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    log_path = logPath;
+    log_flags = logFlags;
+  }
+  // The engine reports to this manager, whatever instance() holds meanwhile.
+  std::unique_ptr<Engine> engine = msi::CreateMsiSetupManager(
+      [this](const msi::SetupProgress& record) { return onEngineProgress(record); }, log_path);
+  std::int32_t result = kAnotherInstallRunning;
+  if (engine) {
+    finished = false;
+    cancelRequested = false;
+    std::thread relay([this, handler] { relayProgress(handler); });
+    try {
+      result = static_cast<std::int32_t>(operation(*engine, log_flags));
+    } catch (const std::exception& error) {
+      installer::InstallerRecord() << "Setup task failed: " << error.what();
+      result = kInstallFailure;
+    }
+    {
+      std::lock_guard<std::mutex> lock(finishedMutex);
+      finished = true;
+    }
+    finishedSignal.notify_all();
+    relay.join();
+    engine.reset();
+  }
+  handler->completed(result);
+  installer::InstallerRecord() << "Action result: " << result;
+  busy = false;
+}
+
+void MsiSetupManager::relayProgress(const Handler& handler) {
+  std::unique_lock<std::mutex> wait_lock(finishedMutex);
+  while (!finished) {
+    wait_lock.unlock();
+    installer::ProgressData data{0, L"", true};
+    bool have = false;
+    {
+      std::lock_guard<std::mutex> lock(progressMutex);
+      if (lastProgress) {
+        have = true;
+        data.progress = lastProgress->progress.value_or(0);
+        data.action = lastProgress->action;
+        data.forward = lastProgress->forward;
+      }
+    }
+    if (have && handler) {
+      handler->progressChanged(data);
+    }
+    wait_lock.lock();
+    finishedSignal.wait_for(wait_lock, pollInterval, [this] { return finished.load(); });
+  }
+}
+
+int MsiSetupManager::onEngineProgress(const msi::SetupProgress& record) {
+  if (record.kind != msi::ProgressMessageKind::Progress) {
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(progressMutex);
+  lastProgress = record;
+  return cancelRequested ? IDCANCEL : IDOK;
+}
