@@ -140,9 +140,10 @@ void MsiSetupManager::runTask(const Handler& handler, Operation operation) {
     relay.join();
     engine.reset();
   }
+  // Free before completed(): the script may start its next task from there.
+  busy = false;
   handler->completed(result);
   installer::InstallerRecord() << "Action result: " << result;
-  busy = false;
 }
 
 void MsiSetupManager::relayProgress(const Handler& handler) {
