@@ -1,0 +1,220 @@
+#include "named_object.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <new>
+#include <string_view>
+
+#include "ovra/strings.h"
+
+namespace platform::posix_detail {
+namespace {
+
+// Held while an object is created, replaced or removed. The file itself is never removed.
+constexpr char kCreationLockName[] = "/platform-named-objects.lock";
+
+struct SegmentHeader {
+  std::atomic<std::uint32_t> kind;  // 0 until the object is complete
+  std::uint32_t payload_size;
+  std::int64_t creator_process_id;  // for diagnostics; liveness comes from the creator's lock
+};
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free, "the header is shared between processes");
+// The payload starts here, aligned for the process-shared synchronisation objects.
+constexpr std::size_t kPayloadOffset = 64;
+static_assert(sizeof(SegmentHeader) <= kPayloadOffset);
+
+class CreationLock {
+ public:
+  CreationLock() = default;
+  ~CreationLock() {
+    if (fd_ >= 0) close(fd_);  // releases the lock
+  }
+  CreationLock(const CreationLock&) = delete;
+  CreationLock& operator=(const CreationLock&) = delete;
+
+  ErrorCode Acquire() {
+    // Read access is enough for flock, so other users may share the file.
+    fd_ = shm_open(kCreationLockName, O_RDONLY | O_CREAT, 0644);
+    if (fd_ < 0) return ErrorFromErrno(errno);
+    fchmod(fd_, 0644);  // past the umask; fails harmlessly when another user owns it
+    while (flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) return ErrorFromErrno(errno);
+    }
+    return kErrorSuccess;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+ErrorCode ErrorFromErrno(int error) {
+  switch (error) {
+    case 0: return kErrorSuccess;
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR: return kErrorPathNotFound;
+    case EACCES:
+    case EPERM: return kErrorAccessDenied;
+    case EBADF: return kErrorInvalidHandle;
+    case ENOMEM: return kErrorNotEnoughMemory;
+    case EMFILE:
+    case ENFILE: return kErrorTooManyOpenFiles;
+    case ENOSPC: return kErrorDiskFull;
+    case EINVAL: return kErrorInvalidParameter;
+    case ENAMETOOLONG: return kErrorNameTooLong;
+    default: return kErrorInternal;
+  }
+}
+
+ErrorCode MapObjectName(const std::wstring& name, std::string& posix_name) {
+  constexpr std::wstring_view kGlobal = L"Global\\";
+  constexpr std::wstring_view kLocal = L"Local\\";
+  std::wstring_view leaf = name;
+  std::string mapped = "/Local.";
+  if (leaf.substr(0, kGlobal.size()) == kGlobal) {
+    leaf.remove_prefix(kGlobal.size());
+    mapped = "/Global.";
+  } else if (leaf.substr(0, kLocal.size()) == kLocal) {
+    leaf.remove_prefix(kLocal.size());
+  }
+  if (leaf.find(L'\\') != std::wstring_view::npos) return kErrorPathNotFound;
+  if (leaf.empty() || leaf.find(L'/') != std::wstring_view::npos || leaf.find(L'\0') != std::wstring_view::npos) {
+    return kErrorInvalidName;
+  }
+  mapped += ovra::Utf8FromWide(std::wstring(leaf));
+  if (mapped.size() - 1 > NAME_MAX) return kErrorNameTooLong;
+  posix_name = std::move(mapped);
+  return kErrorSuccess;
+}
+
+NamedSegment::~NamedSegment() { Release(); }
+
+std::size_t NamedSegment::payload_offset() { return kPayloadOffset; }
+
+void* NamedSegment::payload() const { return base_ == nullptr ? nullptr : static_cast<char*>(base_) + kPayloadOffset; }
+
+std::size_t NamedSegment::payload_size() const {
+  return base_ == nullptr ? 0 : static_cast<const SegmentHeader*>(base_)->payload_size;
+}
+
+bool NamedSegment::IsCreatorAlive() const {
+  if (creator_) return true;
+  // The creator holds LOCK_EX for as long as its handle is open; a shared lock is
+  // granted only when it is gone. Probers share the lock, so they never block each other.
+  if (flock(fd_, LOCK_SH | LOCK_NB) == 0) {
+    flock(fd_, LOCK_UN);
+    return false;
+  }
+  return true;  // EWOULDBLOCK; any other failure is no proof of death either
+}
+
+ErrorCode NamedSegment::Open(const std::wstring& name, ObjectKind kind) {
+  Release();
+  std::string posix_name;
+  if (const ErrorCode error = MapObjectName(name, posix_name)) return error;
+  return OpenMapped(posix_name, kind);
+}
+
+ErrorCode NamedSegment::OpenMapped(const std::string& posix_name, ObjectKind kind) {
+  fd_ = shm_open(posix_name.c_str(), O_RDWR, 0);
+  if (fd_ < 0) return ErrorFromErrno(errno);
+  const auto fail = [this](ErrorCode error) {
+    Release();
+    return error;
+  };
+  struct stat info {};
+  if (fstat(fd_, &info) != 0) return fail(ErrorFromErrno(errno));
+  // A creator locks its object before giving it a size; a smaller one is still being made.
+  if (info.st_size < static_cast<off_t>(kPayloadOffset)) return fail(kErrorFileNotFound);
+  void* base = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  if (base == MAP_FAILED) return fail(ErrorFromErrno(errno));
+  base_ = base;
+  mapped_size_ = static_cast<std::size_t>(info.st_size);
+  if (!IsCreatorAlive()) return fail(kErrorFileNotFound);
+  const auto* header = static_cast<const SegmentHeader*>(base_);
+  const std::uint32_t published = header->kind.load(std::memory_order_acquire);
+  if (published == 0) return fail(kErrorFileNotFound);
+  if (published != static_cast<std::uint32_t>(kind)) return fail(kErrorInvalidHandle);
+  if (kPayloadOffset + header->payload_size > mapped_size_) return fail(kErrorInternal);
+  posix_name_ = posix_name;
+  return kErrorSuccess;
+}
+
+ErrorCode NamedSegment::OpenOrCreate(const std::wstring& name, ObjectKind kind, std::size_t payload_size,
+                                     const std::function<ErrorCode(void* payload)>& initialize) {
+  Release();
+  std::string posix_name;
+  if (const ErrorCode error = MapObjectName(name, posix_name)) return error;
+  CreationLock lock;
+  if (const ErrorCode error = lock.Acquire()) return error;
+
+  const ErrorCode opened = OpenMapped(posix_name, kind);
+  if (opened != kErrorFileNotFound) return opened;
+  // Absent, or left behind by a creator that has gone (no creator is at work: we hold the lock).
+  if (shm_unlink(posix_name.c_str()) != 0 && errno != ENOENT) return ErrorFromErrno(errno);
+  fd_ = shm_open(posix_name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  if (fd_ < 0) return ErrorFromErrno(errno);
+  creator_ = true;
+  posix_name_ = posix_name;
+  const auto fail = [this](ErrorCode error) {
+    ReleaseLocked();
+    return error;
+  };
+  while (flock(fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) return fail(ErrorFromErrno(errno));
+  }
+  const std::size_t size = kPayloadOffset + payload_size;
+  if (ftruncate(fd_, static_cast<off_t>(size)) != 0) return fail(ErrorFromErrno(errno));
+  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  if (base == MAP_FAILED) return fail(ErrorFromErrno(errno));
+  base_ = base;
+  mapped_size_ = size;
+  auto* header = new (base_) SegmentHeader{};
+  header->payload_size = static_cast<std::uint32_t>(payload_size);
+  header->creator_process_id = getpid();
+  if (const ErrorCode error = initialize(payload())) return fail(error);
+  header->kind.store(static_cast<std::uint32_t>(kind), std::memory_order_release);
+  return kErrorSuccess;
+}
+
+void NamedSegment::Release() {
+  if (creator_) {
+    CreationLock lock;
+    lock.Acquire();  // without it the name is still removed, only less carefully
+    ReleaseLocked();
+  } else {
+    ReleaseLocked();
+  }
+}
+
+void NamedSegment::ReleaseLocked() {
+  if (creator_ && fd_ >= 0) {
+    // Remove the name only while it still means this object.
+    const int current = shm_open(posix_name_.c_str(), O_RDONLY, 0);
+    if (current >= 0) {
+      struct stat ours {}, theirs {};
+      if (fstat(fd_, &ours) == 0 && fstat(current, &theirs) == 0 && ours.st_dev == theirs.st_dev &&
+          ours.st_ino == theirs.st_ino) {
+        shm_unlink(posix_name_.c_str());
+      }
+      close(current);
+    }
+  }
+  if (base_ != nullptr) munmap(base_, mapped_size_);
+  if (fd_ >= 0) close(fd_);  // drops the creator's lock
+  base_ = nullptr;
+  mapped_size_ = 0;
+  fd_ = -1;
+  creator_ = false;
+  posix_name_.clear();
+}
+
+}  // namespace platform::posix_detail

@@ -1,0 +1,94 @@
+#include "platform/child_process.h"
+
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+// Owner of one kernel handle.
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HANDLE handle) { reset(handle); }
+  ~Handle() { reset(nullptr); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+  void reset(HANDLE handle) {
+    if (handle_ != nullptr) CloseHandle(handle_);
+    handle_ = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// An inheritable copy of one of our standard handles (null when there is none).
+HANDLE InheritableCopy(DWORD which) {
+  const HANDLE original = GetStdHandle(which);
+  HANDLE copy = nullptr;
+  if (original == nullptr || original == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return copy;
+}
+
+}  // namespace
+
+struct ChildProcess::State {
+  explicit State(HANDLE process) : handle(process) {}
+  Handle handle;
+};
+
+ChildProcess::ChildProcess() = default;
+ChildProcess::~ChildProcess() = default;
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept = default;
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept = default;
+
+ErrorCode ChildProcess::Start(const std::vector<std::wstring>& command, const std::wstring& working_directory,
+                              const std::wstring& output_file) {
+  if (command.empty() || state_) return ERROR_INVALID_PARAMETER;
+  std::wstring line = JoinCommandLine(command);
+
+  // The child gets its standard handles explicitly: inheritable copies of ours, or the file.
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  Handle input(InheritableCopy(STD_INPUT_HANDLE));
+  Handle output, error;
+  if (!output_file.empty()) {
+    output.reset(CreateFileW(output_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (output.get() == nullptr) return GetLastError();
+  } else {
+    output.reset(InheritableCopy(STD_OUTPUT_HANDLE));
+    error.reset(InheritableCopy(STD_ERROR_HANDLE));
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input.get();
+  startup.hStdOutput = output.get();
+  startup.hStdError = output_file.empty() ? error.get() : output.get();
+
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                      working_directory.empty() ? nullptr : working_directory.c_str(), &startup, &process)) {
+    return GetLastError();
+  }
+  CloseHandle(process.hThread);
+  state_ = std::make_unique<State>(process.hProcess);
+  return kErrorSuccess;
+}
+
+ErrorCode ChildProcess::Wait(std::uint32_t& exit_code) {
+  if (!state_) return ERROR_INVALID_HANDLE;
+  if (WaitForSingleObject(state_->handle.get(), INFINITE) == WAIT_FAILED) return GetLastError();
+  DWORD code = 0;
+  if (!GetExitCodeProcess(state_->handle.get(), &code)) return GetLastError();
+  exit_code = code;
+  return kErrorSuccess;
+}
+
+bool ChildProcess::IsStarted() const { return state_ != nullptr; }
+
+}  // namespace platform
