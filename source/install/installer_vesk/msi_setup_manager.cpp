@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "installer_vesk/msi_ready.h"
 #include "installer_vesk/tracer.h"
 #include "ovra/strings.h"
 
@@ -18,6 +19,7 @@ std::shared_ptr<MsiSetupManager> holder;
 }  // namespace
 
 std::shared_ptr<MsiSetupManager> MsiSetupManager::instance() {
+  installer::WaitForMsiReady();
   std::lock_guard<std::mutex> lock(holder_mutex);
   if (!holder) {
     holder = std::make_shared<MsiSetupManager>();
