@@ -106,18 +106,14 @@ suite('asynchronous calls', () => {
     assert.equal(gate.stats()[1], '20');
   });
 
-  test('thousands of calls leave no threads behind', async () => {
+  test('workers are reused: thousands of calls add no threads beyond the pool', async () => {
     const threads = () => (process.platform === 'linux' ? fs.readdirSync('/proc/self/task').length : 0);
-    await Promise.all(Array.from({ length: 50 }, () => call(probe, 'echoInt32', 1)));
     const before = threads();
     for (let round = 0; round < 10; ++round) {
       const values = await Promise.all(Array.from({ length: 300 }, (_, i) => call(probe, 'echoInt32', i)));
       assert.equal(values[299], 299);
     }
-    if (process.platform === 'linux') {
-      // Finished task threads are joined by the pool; at most a few may still be ending.
-      await until(() => threads() <= before + 2, 'task threads to be joined');
-    }
+    if (process.platform === 'linux') assert.ok(threads() <= before + 20, `${threads()} threads, ${before} before`);
   });
 });
 
