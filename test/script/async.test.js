@@ -5,6 +5,7 @@ const { suite, test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const { bridgeTestAddon } = require('./addon_paths');
+const EOL = process.platform === 'win32' ? '\r\n' : '\n';
 const { runInFreshProcess } = require('./child_process_helpers');
 
 const addon = require(bridgeTestAddon);
@@ -213,6 +214,53 @@ suite('process lifetime', () => {
       setTimeout(() => { report.exiting = true; process.exit(0); }, 100);
     `);
     assert.equal(report.exiting, true);
+  });
+
+  test('a handler may report to its own sink, from the loop thread and from a worker', () => {
+    const { report } = run(`
+      const reporter = addon.query('reporter');
+      const events = { sync: [], async: [] };
+      let form = 'sync', nested = false;
+      reporter.keepSink({
+        progressChanged(p) {
+          events[form].push(p.progress);
+          if (!nested) { nested = true; reporter.reportToKept(1); }
+        },
+        completed(code) { events[form].push('completed ' + code); },
+      });
+      reporter.reportToKept(2);
+      form = 'async';
+      nested = false;
+      reporter.reportToKept(2, () => { reporter.dropKept(); report.events = events; });
+    `);
+    const expected = [0, 0, 'completed 1', 1, 'completed 2'];
+    assert.deepEqual(report.events, { sync: expected, async: expected });
+  });
+
+  test('reports made after their environment has gone return 0 and are traced', () => {
+    const { report, logs, read } = run(`
+      const { Worker } = require('node:worker_threads');
+      report.tracing = addon.query('tracer_controller').turnOnTraces();
+      const worker = new Worker(
+        "const addon = require(" + JSON.stringify(${JSON.stringify(bridgeTestAddon)}) + ");" +
+        "addon.query('reporter').reportWhenReleased({ progressChanged() {}, completed() {} }, 2);" +
+        "process.exit(0);", { eval: true });
+      worker.on('exit', () => {
+        const reporter = addon.query('reporter');
+        reporter.releaseLate();
+        const poll = setInterval(() => {
+          report.results = reporter.lateResults();
+          if (report.results) clearInterval(poll);
+        }, 10);
+      });
+    `);
+    assert.equal(report.tracing, 0);
+    assert.equal(report.results, '0,0,0');
+    const lines = logs.map((name) => read(name).toString('utf8')).join('').split(EOL)
+      .filter((line) => line.includes('Failed to send wake up event'));
+    assert.equal(lines.length, 3);
+    assert.match(lines[0], /^\d\d:\d\d:\d\d\tbl\tprogressChanged: Failed to send wake up event with error \d+; the report is dropped$/);
+    assert.match(lines[2], /\tbl\tcompleted: /);
   });
 
   test('a sink without completed raises an uncaught error; the native side gets 0', () => {

@@ -157,10 +157,9 @@ struct Converter<Record, std::enable_if_t<IsRecord<Record>::value>> {
     return record;
   }
 
-  // A new bound object holding a copy of the record, with one own property per
-  // field in field order.
+  // A new bound object with one own property per field, in field order.
   static Napi::Value ToScript(Napi::Env env, const Record& record) {
-    Napi::Object object = wrappers::MakeBoundObject(env, record);
+    Napi::Object object = wrappers::MakeBoundObject(env);
     std::apply([&](const auto&... field) {
       (object.Set(field.name, Converter<FieldType<decltype(field)>>::ToScript(env, record.*(field.member))),
        ...);

@@ -15,12 +15,9 @@ napi_value ReturnThis(napi_env env, napi_callback_info info) {
 
 }  // namespace
 
-Napi::Object MakeBoundObjectFromHolder(Napi::Env env, std::unique_ptr<NativeHolderBase> holder) {
+Napi::Object MakeBoundObject(Napi::Env env) {
   Napi::Object object = Napi::Object::New(env);
-  auto external = Napi::External<NativeHolderBase>::New(
-      env, holder.get(), [](Napi::Env, NativeHolderBase* owned) { delete owned; });
-  holder.release();  // the External's finalizer owns it now
-  BridgeEnvironment::Get(env).SetPrototype(object, external);
+  BridgeEnvironment::Get(env).DetachPrototype(object);
   return object;
 }
 
@@ -55,7 +52,7 @@ Napi::Object BoundClassObject::Get(Napi::Env env) {
                    nullptr});
   }
   NAPI_THROW_IF_FAILED(env, napi_define_properties(env, object, own.size(), own.data()), Napi::Object());
-  BridgeEnvironment::Get(env).SetPrototype(object, Napi::External<void>::New(env, nullptr));
+  BridgeEnvironment::Get(env).DetachPrototype(object);
   object_ = Napi::Persistent(object);
   return object;
 }

@@ -1,11 +1,12 @@
 // Script objects bound to native values.
 //
-// A bound object is an empty script object whose prototype is an External, so
-// it has no ordinary prototype chain (no toString, no constructor).
+// A bound object (a class's object or a record) has as prototype the
+// environment's one External, so it has no ordinary prototype chain (no
+// toString, no constructor).
 //
 // The object of a class (ObjectWrapper) is the one instance of a Node-API class
 // made for it, whose methods are copied onto the instance as own properties and
-// whose prototype is then replaced by the External. The engine checks each
+// whose prototype is then replaced by that External. The engine checks each
 // method's receiver against that class (a foreign receiver gets the engine's
 // TypeError "Illegal invocation") before the method runs, so a method reaches
 // its native value straight from its binding.
@@ -20,24 +21,8 @@
 
 namespace electron::node_interop::v8_helpers::wrappers {
 
-// Base of every holder: the External's finalizer deletes it through this.
-struct NativeHolderBase {
-  virtual ~NativeHolderBase() = default;
-};
-
-template <typename V>
-struct NativeHolder final : NativeHolderBase {
-  explicit NativeHolder(V value) : value(std::move(value)) {}
-  V value;
-};
-
-// Creates an empty object whose prototype is an External owning `holder`.
-Napi::Object MakeBoundObjectFromHolder(Napi::Env env, std::unique_ptr<NativeHolderBase> holder);
-
-template <typename V>
-Napi::Object MakeBoundObject(Napi::Env env, V value) {
-  return MakeBoundObjectFromHolder(env, std::make_unique<NativeHolder<V>>(std::move(value)));
-}
+// A new empty object without an ordinary prototype chain.
+Napi::Object MakeBoundObject(Napi::Env env);
 
 // What a method's callback receives as its data; owned by the class object.
 struct MethodBinding {
