@@ -4,7 +4,7 @@
 // a figure is the median over the rounds, and "spread" is the range of the
 // per-round ratios, a measure of how noisy the machine was.
 // Usage: node bench/async_bench.js <addon path> [rounds]
-const addon = require(process.argv[2]);
+const addon = require(require('node:path').resolve(process.argv[2]));
 const rounds = Number(process.argv[3] || 9);
 const bench = addon.query('bench');
 
