@@ -46,15 +46,10 @@ suite('asynchronous calls', () => {
     assert.equal(calls, 1);
   });
 
-  test('every result type reaches the callback as its script type', async () => {
-    assert.equal(await call(probe, 'echoBool', true), true);
+  test('results reach the callback through the same conversions as a synchronous call', async () => {
     assert.equal(await call(probe, 'echoUInt32', 4294967295), -1);
-    assert.equal(await call(probe, 'echoString', 'é'), 'é');
-    assert.equal(await call(probe, 'echoWString', '😀'), '😀');
-    assert.deepEqual(await call(probe, 'split', 'a b'), ['a', 'b']);
     assert.deepEqual(await call(probe, 'grid', 1, 1), [['0:0']]);
-    const point = await call(probe, 'makePoint', 3, 'r');
-    assert.equal(point.x, 3);
+    assert.equal((await call(probe, 'makePoint', 3, 'r')).toString, undefined);
   });
 
   test('out-parameters are not written back; a no-parameter method takes a lone callback', async () => {
@@ -132,10 +127,10 @@ suite('progress sinks', () => {
 
   test('reports from a worker thread arrive in order, then completed', async () => {
     const { events, sink, finished } = collect();
-    assert.equal(reporter.reportFromThread(sink, 3), 0);
+    assert.equal(reporter.reportFromThread(sink, 500), 0);
     await finished;
-    assert.deepEqual(events.map(([kind, value]) => [kind, kind === 'progress' ? value.progress : value]),
-      [['progress', 0], ['progress', 1], ['progress', 2], ['completed', 3]]);
+    assert.deepEqual(events.map(([kind, value]) => (kind === 'progress' ? value.progress : value)),
+      [...Array.from({ length: 500 }, (_, i) => i), 500]);
     const [, first, receiver] = events[0];
     assert.equal(receiver, undefined, 'the receiver is not the sink');
     assert.deepEqual(Object.keys(first), ['progress', 'action', 'forward']);
@@ -144,28 +139,13 @@ suite('progress sinks', () => {
     assert.equal(events[1][1].forward, false);
   });
 
-  test('many reports keep their order', async () => {
-    const { events, sink, finished } = collect();
-    reporter.reportFromThread(sink, 500);
-    await finished;
-    assert.deepEqual(events.slice(0, -1).map(([, p]) => p.progress), Array.from({ length: 500 }, (_, i) => i));
-  });
-
   test('reports made on the loop thread are delivered at once', () => {
     const { events, sink } = collect();
     assert.equal(reporter.reportHere(sink, 2), 0);
     assert.deepEqual(events.map(([kind]) => kind), ['progress', 'progress', 'completed']);
   });
 
-  test('a sink reported to from an asynchronous call', async () => {
-    const { events, sink, finished } = collect();
-    const result = await call(reporter, 'reportHere', sink, 2);
-    await finished;
-    assert.equal(result, 0);
-    assert.equal(events.length, 3);
-  });
-
-  test('negative completion codes arrive as they are', async () => {
+  test('a sink reported to from an asynchronous call; completion codes arrive as they are', async () => {
     const { events, sink, finished } = collect();
     assert.equal(await call(reporter, 'completeHere', sink, -2147483573), 0);
     await finished;

@@ -62,7 +62,6 @@ class ObjectWrapper final : public IObjectWrapper {
   ObjectWrapper(Napi::Env env, V value) : env_(env), value_(std::move(value)) {}
 
   Napi::Object GetObject() override { return object_.Get(env_); }
-  Napi::Env Env() const { return env_; }
   V& value() { return value_; }
 
   void AddMethod(std::string name, napi_callback callback, std::unique_ptr<MethodBinding> binding) {
