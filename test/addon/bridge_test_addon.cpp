@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "installer_vesk/bridge/class_registry.h"
+#include "installer_vesk/trace_classes.h"
 #include "ovra/exception.h"
 #include "ovra/progress_callback.h"
 
@@ -142,6 +143,14 @@ class Other {
 
 using Sink = ovra::objptr_t<installer::IProgressCallback>;
 
+// Process-wide: a reporting thread may outlive the environment that started it.
+struct LateReports {
+  std::mutex mutex;
+  std::condition_variable releasedSignal;
+  bool released = false;
+  std::wstring results;
+} late;
+
 // Reports to progress sinks from worker threads or from the calling thread.
 class Reporter {
  public:
@@ -175,7 +184,56 @@ class Reporter {
 
   std::int32_t liveObjects() { return ovra::LiveObjectCount(); }
 
+  // Keeps a sink for later reports; a report to it may come from inside one of its handlers.
+  std::int32_t keepSink(Sink sink) {
+    kept_ = sink;
+    return 0;
+  }
+  std::int32_t reportToKept(std::int32_t count) {
+    Sink sink = kept_;  // a handler may replace kept_ meanwhile
+    Report(sink, count);
+    return 0;
+  }
+  std::int32_t dropKept() {
+    kept_ = nullptr;
+    return 0;
+  }
+
+  // From a new thread, once releaseLate() was called (from any environment),
+  // reports `count` steps and completed(); lateResults() then gives what each
+  // call returned, comma-separated.
+  std::int32_t reportWhenReleased(Sink sink, std::int32_t count) {
+    std::thread([sink, count] {
+      {
+        std::unique_lock<std::mutex> lock(late.mutex);
+        late.releasedSignal.wait(lock, [] { return late.released; });
+      }
+      std::wstring results;
+      for (std::int32_t i = 0; i < count; ++i) {
+        results += std::to_wstring(sink->progressChanged(installer::ProgressData{i, L"late", true})) + L",";
+      }
+      results += std::to_wstring(sink->completed(count));
+      std::lock_guard<std::mutex> lock(late.mutex);
+      late.results = results;
+    }).detach();
+    return 0;
+  }
+  std::int32_t releaseLate() {
+    {
+      std::lock_guard<std::mutex> lock(late.mutex);
+      late.released = true;
+    }
+    late.releasedSignal.notify_all();
+    return 0;
+  }
+  std::wstring lateResults() {
+    std::lock_guard<std::mutex> lock(late.mutex);
+    return late.results;
+  }
+
  private:
+  Sink kept_;
+
   static void Report(const Sink& sink, std::int32_t count) {
     for (std::int32_t i = 0; i < count; ++i) {
       sink->progressChanged(installer::ProgressData{i, L"step " + std::to_wstring(i) + L" \U0001F600", i % 2 == 0});
@@ -305,6 +363,12 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
     addMethod(*wrapper, "completeHere", &Reporter::completeHere);
     addMethod(*wrapper, "queryInterface", &Reporter::queryInterface);
     addMethod(*wrapper, "liveObjects", &Reporter::liveObjects);
+    addMethod(*wrapper, "keepSink", &Reporter::keepSink);
+    addMethod(*wrapper, "reportToKept", &Reporter::reportToKept);
+    addMethod(*wrapper, "dropKept", &Reporter::dropKept);
+    addMethod(*wrapper, "reportWhenReleased", &Reporter::reportWhenReleased);
+    addMethod(*wrapper, "releaseLate", &Reporter::releaseLate);
+    addMethod(*wrapper, "lateResults", &Reporter::lateResults);
     return wrapper;
   };
   factories["gate"] = [](Napi::Env env) {
@@ -316,6 +380,12 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
     addMethod(*wrapper, "stats", &Gate::stats);
     addMethod(*wrapper, "meet", &Gate::meet);
     addMethod(*wrapper, "threadId", &Gate::threadId);
+    return wrapper;
+  };
+  factories["tracer_controller"] = [](Napi::Env env) {
+    using installer::TraceController;
+    auto wrapper = MakeClassWrapper(env, std::make_shared<TraceController>());
+    addMethod(*wrapper, "turnOnTraces", &TraceController::turnOnTraces);
     return wrapper;
   };
   // A class whose construction fails: nothing may be cached for it.

@@ -79,6 +79,11 @@ suite('class objects', () => {
     assert.equal(other.identity, undefined);
     other.identity = saved;
     assert.equal(other.identity(), 99);
+    // The native object does not hang on the prototype.
+    const prototype = Object.getPrototypeOf(other);
+    Object.setPrototypeOf(other, null);
+    assert.equal(other.identity(), 99);
+    Object.setPrototypeOf(other, prototype);
   });
 });
 

@@ -4,12 +4,19 @@
 
 namespace electron::node_interop::v8_helpers::type_converters {
 
-bool Unbox(Napi::Value& value, const char* error) {
-  for (int depth = 0; value.IsObject(); ++depth) {
+napi_valuetype TypeOf(Napi::Value value) {
+  napi_valuetype type = napi_undefined;
+  if (!value.IsEmpty()) NAPI_THROW_IF_FAILED(value.Env(), napi_typeof(value.Env(), value, &type), type);
+  return type;
+}
+
+bool Unbox(Napi::Value& value, napi_valuetype& type, const char* error) {
+  for (int depth = 0; type == napi_object || type == napi_function; ++depth) {
     if (depth > kMaxBoxDepth) throw std::invalid_argument(error);
     Napi::Object box = value.As<Napi::Object>();
     if (!box.Has(kBoxProperty)) return false;  // has() also finds inherited properties
     value = box.Get(kBoxProperty);
+    type = TypeOf(value);
   }
   return true;
 }

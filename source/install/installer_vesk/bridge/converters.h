@@ -31,11 +31,14 @@ bool IsEmptyObject(Napi::Value value);
 // Boxes nested deeper than this are refused (a box may contain itself).
 inline constexpr int kMaxBoxDepth = 1000;
 
-// Replaces an object `value` by the content of its box, through nested boxes,
-// until it is not an object. Returns false when an object without a "value"
-// property is met (the caller then uses its empty value). Throws
-// std::invalid_argument(`error`) past kMaxBoxDepth.
-bool Unbox(Napi::Value& value, const char* error);
+// The value's type; napi_undefined for an empty value.
+napi_valuetype TypeOf(Napi::Value value);
+
+// While `value` is an object (or function), replaces it by the content of its
+// box, through nested boxes; `type` is kept as the type of `value`. Returns
+// false when an object without a "value" property is met (the caller then uses
+// its empty value). Throws std::invalid_argument(`error`) past kMaxBoxDepth.
+bool Unbox(Napi::Value& value, napi_valuetype& type, const char* error);
 
 // A record shape: a plain struct whose fields are listed, in script order, by a
 // specialisation of RecordShape with a static `fields()` returning a tuple of Field.
@@ -61,40 +64,41 @@ struct IsRecord<T, std::void_t<decltype(RecordShape<T>::fields())>> : std::true_
 template <typename T, typename = void>
 struct Converter;
 
-// Scalars share the boxing rules; each supplies its kind test and reader.
+// Scalars share the boxing rules; each supplies its kind and reader.
 template <typename T, typename Traits>
 struct ScalarConverter {
   static T FromScript(Napi::Value value) {
     if (value.IsEmpty()) throw std::invalid_argument(Traits::kError);
-    if (!Unbox(value, Traits::kError)) return T{};
-    if (!Traits::IsKind(value)) throw std::invalid_argument(Traits::kError);
+    napi_valuetype type = TypeOf(value);
+    if (!Unbox(value, type, Traits::kError)) return T{};
+    if (type != Traits::kKind) throw std::invalid_argument(Traits::kError);
     return Traits::Read(value);
   }
 };
 
 struct BoolTraits {
   static constexpr const char* kError = error_text::kBoolean;
-  static bool IsKind(Napi::Value v) { return v.IsBoolean(); }
+  static constexpr napi_valuetype kKind = napi_boolean;
   static bool Read(Napi::Value v) { return v.As<Napi::Boolean>().Value(); }
 };
 struct Int32Traits {
   static constexpr const char* kError = error_text::kInt32;
-  static bool IsKind(Napi::Value v) { return v.IsNumber(); }
+  static constexpr napi_valuetype kKind = napi_number;
   static std::int32_t Read(Napi::Value v) { return v.As<Napi::Number>().Int32Value(); }
 };
 struct UInt32Traits {
   static constexpr const char* kError = error_text::kUInt32;
-  static bool IsKind(Napi::Value v) { return v.IsNumber(); }
+  static constexpr napi_valuetype kKind = napi_number;
   static std::uint32_t Read(Napi::Value v) { return v.As<Napi::Number>().Uint32Value(); }
 };
 struct StringTraits {
   static constexpr const char* kError = error_text::kString;
-  static bool IsKind(Napi::Value v) { return v.IsString(); }
+  static constexpr napi_valuetype kKind = napi_string;
   static std::string Read(Napi::Value v) { return v.As<Napi::String>().Utf8Value(); }
 };
 struct WideStringTraits {
   static constexpr const char* kError = error_text::kString;
-  static bool IsKind(Napi::Value v) { return v.IsString(); }
+  static constexpr napi_valuetype kKind = napi_string;
   static std::wstring Read(Napi::Value v);
 };
 
@@ -153,10 +157,9 @@ struct Converter<Record, std::enable_if_t<IsRecord<Record>::value>> {
     return record;
   }
 
-  // A new bound object holding a copy of the record, with one own property per
-  // field in field order.
+  // A new bound object with one own property per field, in field order.
   static Napi::Value ToScript(Napi::Env env, const Record& record) {
-    Napi::Object object = wrappers::MakeBoundObject(env, record);
+    Napi::Object object = wrappers::MakeBoundObject(env);
     std::apply([&](const auto&... field) {
       (object.Set(field.name, Converter<FieldType<decltype(field)>>::ToScript(env, record.*(field.member))),
        ...);

@@ -12,6 +12,8 @@ BridgeEnvironment::BridgeEnvironment(Napi::Env env, FactoryTable factories)
   // Taken once, before any script can replace it.
   auto objectConstructor = env.Global().Get("Object").As<Napi::Object>();
   setPrototypeOf_ = Napi::Persistent(objectConstructor.Get("setPrototypeOf").As<Napi::Function>());
+  // One prototype for every bound object: V8 then reuses the objects' shapes.
+  boundPrototype_ = Napi::Persistent(Napi::External<void>::New(env, nullptr));
 }
 
 BridgeEnvironment& BridgeEnvironment::Create(Napi::Env env, FactoryTable factories) {
@@ -36,8 +38,8 @@ Napi::Object BridgeEnvironment::Query(Napi::Env env, const std::string& key) {
   return cached->second->GetObject();
 }
 
-void BridgeEnvironment::SetPrototype(Napi::Object object, Napi::Value prototype) const {
-  setPrototypeOf_.Call({object, prototype});
+void BridgeEnvironment::DetachPrototype(Napi::Object object) const {
+  setPrototypeOf_.Call({object, boundPrototype_.Value()});
 }
 
 }  // namespace electron::node_interop

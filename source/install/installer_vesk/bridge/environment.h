@@ -29,7 +29,9 @@ class BridgeEnvironment {
   // life of the environment. Throws "Failed to query object" for an unknown key.
   Napi::Object Query(Napi::Env env, const std::string& key);
 
-  void SetPrototype(Napi::Object object, Napi::Value prototype) const;
+  // Gives `object` the environment's one External as prototype, so that it has
+  // no ordinary prototype chain.
+  void DetachPrototype(Napi::Object object) const;
 
  private:
   BridgeEnvironment(Napi::Env env, FactoryTable factories);
@@ -37,6 +39,7 @@ class BridgeEnvironment {
   FactoryTable factories_;
   std::map<std::string, std::shared_ptr<v8_helpers::wrappers::IObjectWrapper>> instances_;
   Napi::FunctionReference setPrototypeOf_;
+  Napi::Reference<Napi::External<void>> boundPrototype_;
 };
 
 }  // namespace electron::node_interop

@@ -1,4 +1,4 @@
-// Binding of native member functions as methods of a bound script object.
+// Binding of native member functions as methods of a class's script object.
 //
 // A method with n declared parameters called with exactly n arguments (or more,
 // the last not a function) runs synchronously and returns its converted result;
@@ -38,14 +38,6 @@ struct IsVectorOfRecords<std::vector<R>> : type_converters::IsRecord<R> {};
 
 namespace method_detail {
 
-// The native object behind `this`; refuses a receiver that is not bound to a T.
-template <typename T>
-std::shared_ptr<T> ResolveTarget(const Napi::CallbackInfo& info) {
-  auto* target = wrappers::FindBoundValue<std::shared_ptr<T>>(info.Env(), info.This());
-  if (target == nullptr || *target == nullptr) throw std::invalid_argument(error_text::kIllegalInvocation);
-  return *target;  // a copy keeps the object alive for the whole call
-}
-
 template <typename V>
 V ReadArgument(const Napi::CallbackInfo& info, std::size_t index) {
   if (info.Length() <= index) throw std::invalid_argument(error_text::kIndexOutOfRange);
@@ -58,6 +50,22 @@ template <typename Tuple, std::size_t... I>
 void ReadArguments(const Napi::CallbackInfo& info, Tuple& args, std::index_sequence<I...>) {
   constexpr std::size_t n = sizeof...(I);
   ((std::get<n - 1 - I>(args) = ReadArgument<std::tuple_element_t<n - 1 - I, Tuple>>(info, n - 1 - I)), ...);
+}
+
+// A by-value parameter takes its argument by move (each argument is used once);
+// references see the stored value, which out-parameters write back from.
+template <typename P, typename V>
+decltype(auto) PassArgument(V& value) {
+  if constexpr (std::is_reference_v<P>) {
+    return (value);
+  } else {
+    return std::move(value);
+  }
+}
+
+template <typename T, typename Method, typename R, typename... P, typename Tuple, std::size_t... I>
+R Invoke(T& target, Method method, Tuple& args, std::index_sequence<I...>) {
+  return (target.*method)(PassArgument<P>(std::get<I>(args))...);
 }
 
 template <typename V>
@@ -87,47 +95,56 @@ void WriteBackOutParameters(const Napi::CallbackInfo& info, const Tuple& args, s
       ...);
 }
 
+template <typename T, typename Method>
+struct Binding final : wrappers::MethodBinding {
+  Binding(std::shared_ptr<T>& target, Method method) : target(target), method(method) {}
+  std::shared_ptr<T>& target;  // owned by the class's wrapper, which outlives every call
+  Method method;
+};
+
 template <typename T, typename Method, typename R, typename... P>
-Napi::Value MethodTrampoline(const Napi::CallbackInfo& info, Method method) {
+Napi::Value MethodTrampoline(const Napi::CallbackInfo& info, const Binding<T, Method>& binding) {
   constexpr std::size_t n = sizeof...(P);
   const std::size_t argc = info.Length();
   const bool asynchronous = argc >= n + 1 && info[argc - 1].IsFunction();
 
-  std::shared_ptr<T> target = ResolveTarget<T>(info);
   std::tuple<ParameterValue<P>...> args;
   ReadArguments(info, args, std::index_sequence_for<P...>{});
 
   if (asynchronous) {
     // The task owns copies of everything it uses; out-parameters are not written back.
     async::Submit<R>(
-        [target = std::move(target), method, args = std::move(args)]() mutable -> R {
-          return std::apply([&](auto&... a) -> R { return ((*target).*method)(a...); }, args);
+        [target = binding.target, method = binding.method, args = std::move(args)]() mutable -> R {
+          return Invoke<T, Method, R, P...>(*target, method, args, std::index_sequence_for<P...>{});
         },
         info[argc - 1].As<Napi::Function>());
     return info.Env().Undefined();
   }
 
-  R result = std::apply([&](auto&... a) -> R { return ((*target).*method)(a...); }, args);
+  R result = Invoke<T, Method, R, P...>(*binding.target, binding.method, args, std::index_sequence_for<P...>{});
   WriteBackOutParameters<P...>(info, args, std::index_sequence_for<P...>{});
   return type_converters::Converter<R>::ToScript(info.Env(), result);
 }
 
+// The method's Node-API callback; the engine has checked the receiver already.
+template <typename T, typename Method, typename R, typename... P>
+napi_value MethodCallback(napi_env env, napi_callback_info callbackInfo) {
+  return TranslateExceptions(Napi::Env(env), [&] {
+    Napi::CallbackInfo info(env, callbackInfo);
+    return MethodTrampoline<T, Method, R, P...>(info, *static_cast<Binding<T, Method>*>(info.Data()));
+  });
+}
+
 template <typename T, typename Method, typename R, typename... P>
 void AttachMethod(wrappers::ObjectWrapper<std::shared_ptr<T>>& wrapper, const char* name, Method method) {
-  Napi::Env env = wrapper.Env();
-  Napi::HandleScope scope(env);
-  Napi::Function function = Napi::Function::New(
-      env,
-      [method](const Napi::CallbackInfo& info) -> Napi::Value {
-        return TranslateExceptions(info.Env(), [&] { return MethodTrampoline<T, Method, R, P...>(info, method); });
-      },
-      name);
-  wrapper.GetObject().Set(name, function);
+  wrapper.AddMethod(name, MethodCallback<T, Method, R, P...>,
+                    std::make_unique<Binding<T, Method>>(wrapper.value(), method));
 }
 
 }  // namespace method_detail
 
-// Attaches `method` to the wrapper's script object as the own property `name`.
+// Attaches `method` to the wrapper's script object as the own property `name`;
+// only before the object is first used.
 template <typename T, typename R, typename... P>
 void addMethod(wrappers::ObjectWrapper<std::shared_ptr<T>>& wrapper, const char* name, R (T::*method)(P...)) {
   method_detail::AttachMethod<T, decltype(method), R, P...>(wrapper, name, method);

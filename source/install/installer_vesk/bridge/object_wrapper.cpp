@@ -1,42 +1,60 @@
 #include "installer_vesk/bridge/object_wrapper.h"
 
+#include <stdexcept>
+
 #include "installer_vesk/bridge/environment.h"
 
 namespace electron::node_interop::v8_helpers::wrappers {
 namespace {
 
-// Marks the Externals this module creates, so a foreign External is never read.
-constexpr napi_type_tag kHolderTag = {0x6f76726162726467ULL, 0x686f6c6465722d31ULL};
+napi_value ReturnThis(napi_env env, napi_callback_info info) {
+  napi_value self = nullptr;
+  napi_get_cb_info(env, info, nullptr, nullptr, &self, nullptr);
+  return self;
+}
 
 }  // namespace
 
-Napi::Object MakeBoundObjectFromHolder(Napi::Env env, std::unique_ptr<NativeHolderBase> holder) {
+Napi::Object MakeBoundObject(Napi::Env env) {
   Napi::Object object = Napi::Object::New(env);
-  auto external = Napi::External<NativeHolderBase>::New(
-      env, holder.get(), [](Napi::Env, NativeHolderBase* owned) { delete owned; });
-  holder.release();  // the External's finalizer owns it now
-  NAPI_THROW_IF_FAILED(env, napi_type_tag_object(env, external, &kHolderTag), Napi::Object());
-  BridgeEnvironment::Get(env).SetPrototype(object, external);
+  BridgeEnvironment::Get(env).DetachPrototype(object);
   return object;
 }
 
-NativeHolderBase* FindHolder(Napi::Env env, napi_value object) {
-  napi_valuetype type;
-  if (napi_typeof(env, object, &type) != napi_ok || (type != napi_object && type != napi_function)) {
-    return nullptr;
+void BoundClassObject::AddMethod(std::string name, napi_callback callback, std::unique_ptr<MethodBinding> binding) {
+  if (!object_.IsEmpty()) throw std::logic_error("method added after the object was made");
+  methods_.push_back(Method{std::move(name), callback, std::move(binding)});
+}
+
+Napi::Object BoundClassObject::Get(Napi::Env env) {
+  if (!object_.IsEmpty()) return object_.Value();
+
+  std::vector<napi_property_descriptor> prototype;
+  for (const auto& method : methods_) {
+    prototype.push_back({method.name.c_str(), nullptr, method.callback, nullptr, nullptr, nullptr, napi_default,
+                         method.binding.get()});
   }
-  napi_value prototype;
-  if (napi_get_prototype(env, object, &prototype) != napi_ok ||
-      napi_typeof(env, prototype, &type) != napi_ok || type != napi_external) {
-    return nullptr;
+  napi_value constructor = nullptr;
+  NAPI_THROW_IF_FAILED(env,
+                       napi_define_class(env, "BoundObject", NAPI_AUTO_LENGTH, ReturnThis, nullptr, prototype.size(),
+                                         prototype.data(), &constructor),
+                       Napi::Object());
+  napi_value instance = nullptr;
+  NAPI_THROW_IF_FAILED(env, napi_new_instance(env, constructor, 0, nullptr, &instance), Napi::Object());
+  Napi::Object object(env, instance);
+
+  // The methods become own properties that script may replace or delete.
+  Napi::Object methods = Napi::Object(env, constructor).Get("prototype").As<Napi::Object>();
+  std::vector<napi_property_descriptor> own;
+  for (const auto& method : methods_) {
+    own.push_back({method.name.c_str(), nullptr, nullptr, nullptr, nullptr, methods.Get(method.name),
+                   static_cast<napi_property_attributes>(napi_writable | napi_enumerable | napi_configurable),
+                   nullptr});
   }
-  bool tagged = false;
-  if (napi_check_object_type_tag(env, prototype, &kHolderTag, &tagged) != napi_ok || !tagged) {
-    return nullptr;
-  }
-  void* data = nullptr;
-  if (napi_get_value_external(env, prototype, &data) != napi_ok) return nullptr;
-  return static_cast<NativeHolderBase*>(data);
+  NAPI_THROW_IF_FAILED(env, napi_define_properties(env, object, own.size(), own.data()), Napi::Object());
+  BridgeEnvironment::Get(env).DetachPrototype(object);
+  object_ = Napi::Persistent(object);
+  return object;
 }
 
 }  // namespace electron::node_interop::v8_helpers::wrappers

@@ -1,79 +1,77 @@
 // Script objects bound to native values.
 //
-// A bound object is an empty script object whose prototype is an External that
-// points to a NativeHolder owning the native value. The object therefore has no
-// ordinary prototype chain (no toString, no constructor), and the native value is
-// found from the object alone. The holder is freed when the External is collected.
+// A bound object (a class's object or a record) has as prototype the
+// environment's one External, so it has no ordinary prototype chain (no
+// toString, no constructor).
+//
+// The object of a class (ObjectWrapper) is the one instance of a Node-API class
+// made for it, whose methods are copied onto the instance as own properties and
+// whose prototype is then replaced by that External. The engine checks each
+// method's receiver against that class (a foreign receiver gets the engine's
+// TypeError "Illegal invocation") before the method runs, so a method reaches
+// its native value straight from its binding.
 #pragma once
 
 #include <napi.h>
 
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace electron::node_interop::v8_helpers::wrappers {
 
-// Base of every holder; `type` identifies the held value's C++ type, so a method
-// never treats one class's holder as another's.
-struct NativeHolderBase {
-  explicit NativeHolderBase(const void* type) : type(type) {}
-  virtual ~NativeHolderBase() = default;
-  const void* const type;
+// A new empty object without an ordinary prototype chain.
+Napi::Object MakeBoundObject(Napi::Env env);
+
+// What a method's callback receives as its data; owned by the class object.
+struct MethodBinding {
+  virtual ~MethodBinding() = default;
 };
 
-// A unique address per held type.
-template <typename V>
-const void* HeldTypeKey() {
-  static const char key = 0;
-  return &key;
-}
+// The script object of a class, made on first use from the methods added before.
+class BoundClassObject {
+ public:
+  // Only before the first Get().
+  void AddMethod(std::string name, napi_callback callback, std::unique_ptr<MethodBinding> binding);
+  Napi::Object Get(Napi::Env env);
 
-template <typename V>
-struct NativeHolder final : NativeHolderBase {
-  explicit NativeHolder(V value) : NativeHolderBase(HeldTypeKey<V>()), value(std::move(value)) {}
-  V value;
+ private:
+  struct Method {
+    std::string name;
+    napi_callback callback;
+    std::unique_ptr<MethodBinding> binding;
+  };
+  std::vector<Method> methods_;
+  Napi::ObjectReference object_;
 };
-
-// Creates an empty object whose prototype is an External owning `holder`.
-Napi::Object MakeBoundObjectFromHolder(Napi::Env env, std::unique_ptr<NativeHolderBase> holder);
-
-// The holder behind `object`'s prototype, or null when `object` is not a bound
-// object made by this module.
-NativeHolderBase* FindHolder(Napi::Env env, napi_value object);
-
-template <typename V>
-Napi::Object MakeBoundObject(Napi::Env env, V value) {
-  return MakeBoundObjectFromHolder(env, std::make_unique<NativeHolder<V>>(std::move(value)));
-}
-
-// The value held behind `object`, or null when `object` is not bound to a V.
-template <typename V>
-V* FindBoundValue(Napi::Env env, napi_value object) {
-  NativeHolderBase* holder = FindHolder(env, object);
-  if (holder == nullptr || holder->type != HeldTypeKey<V>()) return nullptr;
-  return &static_cast<NativeHolder<V>*>(holder)->value;
-}
 
 class IObjectWrapper {
  public:
   virtual ~IObjectWrapper() = default;
   // The wrapped script object, in the caller's handle scope.
-  virtual Napi::Object GetObject() const = 0;
+  virtual Napi::Object GetObject() = 0;
 };
 
-// Keeps one bound script object alive (strong reference) for a native class
-// instance; the class registry caches these for the life of the environment.
+// One native class instance and its script object, which it keeps alive; the
+// class registry caches these for the life of the environment, so the value
+// outlives every call of its methods.
 template <typename V>
 class ObjectWrapper final : public IObjectWrapper {
  public:
-  ObjectWrapper(Napi::Env env, V value)
-      : object_(Napi::Persistent(MakeBoundObject(env, std::move(value)))) {}
+  ObjectWrapper(Napi::Env env, V value) : env_(env), value_(std::move(value)) {}
 
-  Napi::Object GetObject() const override { return object_.Value(); }
-  Napi::Env Env() const { return object_.Env(); }
+  Napi::Object GetObject() override { return object_.Get(env_); }
+  V& value() { return value_; }
+
+  void AddMethod(std::string name, napi_callback callback, std::unique_ptr<MethodBinding> binding) {
+    object_.AddMethod(std::move(name), callback, std::move(binding));
+  }
 
  private:
-  Napi::ObjectReference object_;
+  Napi::Env env_;
+  V value_;
+  BoundClassObject object_;
 };
 
 }  // namespace electron::node_interop::v8_helpers::wrappers

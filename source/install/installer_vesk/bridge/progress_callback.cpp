@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "installer_vesk/bridge/errors.h"
+#include "installer_vesk/tracer.h"
 
 namespace electron::node_interop::v8_helpers::type_converters {
 
@@ -13,15 +14,14 @@ struct SinkChannel {
   std::thread::id loopThread;
   Napi::Reference<Napi::Value> sink;  // released on the loop thread
   napi_threadsafe_function function = nullptr;
-  std::mutex scriptCall;  // held on the loop thread around each script call
-  std::mutex state;       // guards `closed` and every use of `function` off the loop thread
-  bool closed = false;    // the environment finalized the function
+  std::mutex state;     // guards `closed` and every use of `function` off the loop thread
+  bool closed = false;  // the environment finalized the function
 };
 
+// Lives on the reporter's stack until the loop thread has taken it.
 class ReportBase {
  public:
   explicit ReportBase(const char* member) : member_(member) {}
-  virtual ~ReportBase() = default;
 
   virtual Napi::Value argument(Napi::Env env) const = 0;
   const char* member() const { return member_; }
@@ -38,8 +38,11 @@ class ReportBase {
     taken_signal_.wait(lock, [this] { return taken_; });
   }
 
+ protected:
+  ~ReportBase() = default;
+
  private:
-  const char* member_;
+  const char* const member_;
   std::mutex mutex_;
   std::condition_variable taken_signal_;
   bool taken_ = false;
@@ -50,45 +53,56 @@ namespace {
 template <typename V>
 class Report final : public ReportBase {
  public:
-  Report(const char* member, V value) : ReportBase(member), value_(std::move(value)) {}
+  Report(const char* member, const V& value) : ReportBase(member), value_(value) {}
   Napi::Value argument(Napi::Env env) const override { return Converter<V>::ToScript(env, value_); }
 
  private:
-  V value_;
+  const V& value_;
 };
+
+void TraceDropped(const char* member, napi_status status) {
+  installer::InstallerRecord() << member << ": Failed to send wake up event with error "
+                               << static_cast<int>(status) << "; the report is dropped";
+}
 
 // Loop thread: calls the sink's member with the report's one argument, with
 // `undefined` as receiver. What the script raises goes to the host as an
 // uncaught exception; the reporter is not told.
 void Deliver(Napi::Env env, SinkChannel& channel, ReportBase& report) {
   Napi::HandleScope scope(env);
-  Napi::Value argument = report.argument(env);
-  report.markTaken();  // from here the reporter runs on
-  std::lock_guard<std::mutex> lock(channel.scriptCall);
+  const char* member = report.member();
   try {
+    Napi::Value argument;
+    {
+      // Once the argument is made the reporter may run on (and free the report).
+      struct ReleaseReporter {
+        ReportBase& report;
+        ~ReleaseReporter() { report.markTaken(); }
+      } release{report};
+      argument = report.argument(env);
+    }
     Napi::Value sink = channel.sink.IsEmpty() ? env.Undefined() : channel.sink.Value();
     if (!sink.IsObject()) {
       throw Napi::TypeError::New(env, std::string("Cannot read properties of ") +
-                                          (sink.IsNull() ? "null" : "undefined") + " (reading '" +
-                                          report.member() + "')");
+                                          (sink.IsNull() ? "null" : "undefined") + " (reading '" + member + "')");
     }
-    Napi::Value member = sink.As<Napi::Object>().Get(report.member());
-    if (!member.IsFunction()) {
-      throw Napi::TypeError::New(env, std::string("sink.") + report.member() + " is not a function");
+    Napi::Value function = sink.As<Napi::Object>().Get(member);
+    if (!function.IsFunction()) {
+      throw Napi::TypeError::New(env, std::string("sink.") + member + " is not a function");
     }
-    member.As<Napi::Function>().Call(env.Undefined(), {argument});
+    function.As<Napi::Function>().Call(env.Undefined(), {argument});
   } catch (const Napi::Error& error) {
     napi_fatal_exception(env, error.Value());
   }
 }
 
 void CallJs(napi_env env, napi_value, void* context, void* data) {
-  std::unique_ptr<std::shared_ptr<ReportBase>> report(static_cast<std::shared_ptr<ReportBase>*>(data));
+  auto& report = *static_cast<ReportBase*>(data);
   if (env == nullptr) {  // the environment is going away: release the reporter
-    (*report)->markTaken();
+    report.markTaken();
     return;
   }
-  Deliver(Napi::Env(env), *static_cast<SinkChannel*>(context), **report);
+  Deliver(Napi::Env(env), *static_cast<SinkChannel*>(context), report);
 }
 
 void Finalize(napi_env, void* data, void*) {
@@ -119,31 +133,34 @@ CallbackBase::~CallbackBase() {
   if (!channel_->closed) napi_release_threadsafe_function(channel_->function, napi_tsfn_release);
 }
 
-void CallbackBase::handOver(std::shared_ptr<ReportBase> report) {
+void CallbackBase::handOver(ReportBase& report) {
+  napi_status status = napi_ok;
   if (std::this_thread::get_id() == channel_->loopThread) {
-    // Waiting for the loop thread on the loop thread would never end.
-    Deliver(Napi::Env(channel_->env), *channel_, *report);
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(channel_->state);
-    auto* queued = new std::shared_ptr<ReportBase>(report);
-    napi_status status = channel_->closed ? napi_closing
-                                          : napi_call_threadsafe_function(channel_->function, queued, napi_tsfn_blocking);
-    if (status != napi_ok) {
-      delete queued;
-      throw std::runtime_error("Failed to send wake up event with error " + std::to_string(status));
+    bool closed;
+    {
+      std::lock_guard<std::mutex> lock(channel_->state);
+      closed = channel_->closed;
     }
+    // Waiting for the loop thread on the loop thread would never end: deliver now.
+    if (!closed) return Deliver(Napi::Env(channel_->env), *channel_, report);
+    status = napi_closing;
+  } else {
+    std::lock_guard<std::mutex> lock(channel_->state);
+    status = channel_->closed ? napi_closing
+                              : napi_call_threadsafe_function(channel_->function, &report, napi_tsfn_blocking);
   }
-  report->waitUntilTaken();
+  if (status != napi_ok) return TraceDropped(report.member(), status);
+  report.waitUntilTaken();
 }
 
 void CallbackBase::callOnLoop(const char* member, std::int32_t value) {
-  handOver(std::make_shared<Report<std::int32_t>>(member, value));
+  Report<std::int32_t> report(member, value);
+  handOver(report);
 }
 
 void CallbackBase::callOnLoop(const char* member, const installer::ProgressData& value) {
-  handOver(std::make_shared<Report<installer::ProgressData>>(member, value));
+  Report<installer::ProgressData> report(member, value);
+  handOver(report);
 }
 
 ovra::result_t UiHandlerCallback::progressChanged(const installer::ProgressData& progress) {

@@ -5,7 +5,11 @@
 // through a thread-safe function; the reporting thread waits only until the
 // loop thread has taken the report, never for script to run, so the reports of
 // one thread reach script in order. A report made on the loop thread itself is
-// delivered at once. While native code holds the sink, the process stays alive.
+// delivered at once, also from inside a handler of the same sink. While native
+// code holds the sink, the process stays alive.
+//
+// A report that cannot be handed over (the environment has been torn down) is
+// dropped and traced; the reporter still gets 0.
 #pragma once
 
 #include <napi.h>
@@ -34,9 +38,9 @@ struct RecordShape<installer::ProgressData> {
 // One report on its way to the loop thread.
 class ReportBase;
 
-// The script side of a sink: the thread-safe function, the sink object and the
-// lock held around each script call. Shared by the native owner and the
-// loop-thread side, which releases the script handles.
+// The script side of a sink: the thread-safe function and the sink object.
+// Shared by the native owner and the loop-thread side, which releases the
+// script handles.
 struct SinkChannel;
 
 class CallbackBase {
@@ -47,13 +51,13 @@ class CallbackBase {
   CallbackBase& operator=(const CallbackBase&) = delete;
 
  protected:
-  // Hands `value` to the sink's member `member`; returns once the loop thread
-  // has taken it. Throws std::runtime_error when it cannot be handed over.
+  // Hands `value` to the sink's member `member` (a string literal); returns
+  // once the loop thread has taken it, or has dropped it.
   void callOnLoop(const char* member, std::int32_t value);
   void callOnLoop(const char* member, const installer::ProgressData& value);
 
  private:
-  void handOver(std::shared_ptr<ReportBase> report);
+  void handOver(ReportBase& report);
 
   std::shared_ptr<SinkChannel> channel_;
 };

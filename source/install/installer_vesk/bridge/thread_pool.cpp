@@ -1,7 +1,7 @@
 #include "installer_vesk/bridge/thread_pool.h"
 
-#include <algorithm>
-#include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace electron::node_interop::helpers {
 
@@ -15,69 +15,62 @@ void ExceptionManager::notify(std::exception_ptr error) {
   for (const auto& listener : listeners_) listener->onException(error);
 }
 
+namespace {
+
+void StartDetachedThread(std::function<void()> work) { std::thread(std::move(work)).detach(); }
+
+}  // namespace
+
 ThreadPool& ThreadPool::instance() {
-  static ThreadPool* const pool = new ThreadPool();  // never destroyed, see the header
+  static ThreadPool* const pool = new ThreadPool(StartDetachedThread);  // never destroyed, see the header
   return *pool;
 }
 
-ThreadPool::ThreadPool()
-    : exceptionManager_(std::make_shared<ExceptionManager>()), manager_([this] { manage(); }) {}
+ThreadPool::ThreadPool(WorkerStarter startWorker) : startWorker_(startWorker) {}
 
-void ThreadPool::push(std::function<void()> task) {
-  auto entry = std::make_shared<Thread>();
-  entry->task = std::move(task);
+void ThreadPool::push(PoolTask& task) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    threads_.push_back(std::move(entry));
-    pending_ = true;
+    // Each idle (or starting) worker takes one queued task; more tasks need more workers.
+    if (queued_ + 1 > idle_ && workers_ < kMaxRunning) {
+      try {
+        startWorker_([this] { work(); });
+        ++workers_;
+        ++idle_;
+      } catch (const std::system_error&) {
+        if (workers_ == 0) throw;  // nothing would ever run the task
+      }
+    }
+    task.next_ = nullptr;
+    (tail_ != nullptr ? tail_->next_ : head_) = &task;
+    tail_ = &task;
+    ++queued_;
   }
-  wakeup_.notify_one();
+  queued_signal_.notify_one();
 }
 
-void ThreadPool::manage() {
+void ThreadPool::work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wakeup_.wait(lock, [this] { return pending_; });
-    pending_ = false;
+    queued_signal_.wait(lock, [this] { return head_ != nullptr; });
+    PoolTask* task = head_;
+    head_ = task->next_;
+    if (head_ == nullptr) tail_ = nullptr;
+    --queued_;
+    --idle_;
+    lock.unlock();
     try {
-      schedule();
-    } catch (const std::exception&) {
-      exceptionManager_->notify(std::current_exception());
+      task->run();  // may free the task
+    } catch (...) {
+      try {
+        exceptionManager_.notify(std::current_exception());
+      } catch (...) {
+        // A listener that throws loses its report; the worker goes on.
+      }
     }
+    lock.lock();
+    ++idle_;
   }
-}
-
-void ThreadPool::schedule() {
-  // Finished threads have only their return left to do: joining them is brief.
-  auto finished = std::stable_partition(threads_.begin(), threads_.end(),
-                                        [](const auto& entry) { return !entry->finished; });
-  for (auto it = finished; it != threads_.end(); ++it) (*it)->thread.join();
-  threads_.erase(finished, threads_.end());
-
-  std::size_t running = std::count_if(threads_.begin(), threads_.end(),
-                                      [](const auto& entry) { return entry->started; });
-  for (const auto& entry : threads_) {
-    if (running >= kMaxRunning) break;
-    if (entry->started) continue;
-    entry->started = true;
-    entry->thread = std::thread([this, entry] { run(entry); });
-    ++running;
-  }
-}
-
-void ThreadPool::run(const std::shared_ptr<Thread>& entry) {
-  try {
-    entry->task();
-  } catch (...) {
-    exceptionManager_->notify(std::current_exception());
-  }
-  entry->task = nullptr;  // release what the task captured before the slot frees up
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    entry->finished = true;
-    pending_ = true;
-  }
-  wakeup_.notify_one();
 }
 
 }  // namespace electron::node_interop::helpers

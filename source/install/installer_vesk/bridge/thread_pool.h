@@ -1,5 +1,7 @@
-// The process-wide pool that runs asynchronous method calls: one thread per
-// task, at most kMaxRunning at once, started in submission order.
+// The process-wide pool that runs asynchronous method calls: at most kMaxRunning
+// worker threads, each taking queued tasks one at a time in submission order.
+// Workers are started on demand (when a task is queued and none is idle) and
+// then kept, waiting for the next task, as libuv's own pool does.
 //
 // The pool is created on first use and never destroyed: tasks still running
 // when the process exits keep running until the process ends, and never find
@@ -12,7 +14,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace electron::node_interop::helpers {
@@ -34,40 +35,53 @@ class ExceptionManager {
   std::vector<std::shared_ptr<ExceptionListener>> listeners_;
 };
 
+// A unit of work. The pool does not own it: run() decides what becomes of it.
+class PoolTask {
+ public:
+  virtual void run() = 0;
+
+ protected:
+  ~PoolTask() = default;
+
+ private:
+  friend class ThreadPool;
+  PoolTask* next_ = nullptr;  // the pool's queue
+};
+
 class ThreadPool {
  public:
   static constexpr std::size_t kMaxRunning = 20;
+  // Starts a thread that runs `work`, or throws std::system_error.
+  using WorkerStarter = void (*)(std::function<void()> work);
 
   static ThreadPool& instance();
 
-  // Queues a task; returns at once. A std::exception the task throws goes to
-  // the exception manager.
-  void push(std::function<void()> task);
+  // The process-wide pool uses detached std::threads; tests may start workers
+  // their own way. A pool whose workers run must never be destroyed.
+  explicit ThreadPool(WorkerStarter startWorker);
 
-  ExceptionManager& exceptionManager() { return *exceptionManager_; }
+  // Queues a task; returns at once. What the task throws goes to the exception
+  // manager. Throws std::system_error, and queues nothing, when the pool has no
+  // worker and cannot start one; with at least one worker the task waits for it.
+  void push(PoolTask& task);
+
+  ExceptionManager& exceptionManager() { return exceptionManager_; }
 
   ThreadPool(const ThreadPool&) = delete;
   ThreadPool& operator=(const ThreadPool&) = delete;
 
  private:
-  struct Thread {
-    std::function<void()> task;
-    std::thread thread;    // not joinable while queued
-    bool started = false;  // guarded by the pool's mutex
-    bool finished = false;
-  };
+  void work();
 
-  ThreadPool();
-  void manage();
-  void schedule();  // with mutex_ held
-  void run(const std::shared_ptr<Thread>& entry);
-
-  std::shared_ptr<ExceptionManager> exceptionManager_;
+  const WorkerStarter startWorker_;
+  ExceptionManager exceptionManager_;
   std::mutex mutex_;
-  std::condition_variable wakeup_;
-  bool pending_ = false;
-  std::vector<std::shared_ptr<Thread>> threads_;  // in submission order
-  std::thread manager_;
+  std::condition_variable queued_signal_;
+  PoolTask* head_ = nullptr;  // the queue, oldest first
+  PoolTask* tail_ = nullptr;
+  std::size_t queued_ = 0;
+  std::size_t workers_ = 0;
+  std::size_t idle_ = 0;  // workers waiting for a task
 };
 
 }  // namespace electron::node_interop::helpers
