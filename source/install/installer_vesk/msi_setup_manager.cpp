@@ -125,7 +125,11 @@ void MsiSetupManager::runTask(const Handler& handler, Operation operation) {
       [this](const msi::SetupProgress& record) { return onEngineProgress(record); }, log_path);
   std::int32_t result = kAnotherInstallRunning;
   if (engine) {
-    finished = false;
+    {
+      std::lock_guard<std::mutex> lock(finishedMutex);
+      finished = false;
+      hasProgress = false;
+    }
     cancelRequested = false;
     std::thread relay([this, handler] { relayProgress(handler); });
     try {
@@ -138,7 +142,7 @@ void MsiSetupManager::runTask(const Handler& handler, Operation operation) {
       std::lock_guard<std::mutex> lock(finishedMutex);
       finished = true;
     }
-    finishedSignal.notify_all();
+    relaySignal.notify_all();
     relay.join();
     engine.reset();
   }
@@ -149,25 +153,24 @@ void MsiSetupManager::runTask(const Handler& handler, Operation operation) {
 }
 
 void MsiSetupManager::relayProgress(const Handler& handler) {
+  // The first report goes out with the engine's first progress record, then
+  // one every pollInterval until the operation ends.
   std::unique_lock<std::mutex> wait_lock(finishedMutex);
+  relaySignal.wait(wait_lock, [this] { return finished || hasProgress; });
   while (!finished) {
     wait_lock.unlock();
     installer::ProgressData data{0, L"", true};
-    bool have = false;
     {
       std::lock_guard<std::mutex> lock(progressMutex);
-      if (lastProgress) {
-        have = true;
-        data.progress = lastProgress->progress.value_or(0);
-        data.action = lastProgress->action;
-        data.forward = lastProgress->forward;
-      }
+      data.progress = lastProgress->progress.value_or(0);
+      data.action = lastProgress->action;
+      data.forward = lastProgress->forward;
     }
-    if (have && handler) {
+    if (handler) {
       handler->progressChanged(data);
     }
     wait_lock.lock();
-    finishedSignal.wait_for(wait_lock, pollInterval, [this] { return finished.load(); });
+    relaySignal.wait_for(wait_lock, pollInterval, [this] { return finished.load(); });
   }
 }
 
@@ -175,7 +178,16 @@ int MsiSetupManager::onEngineProgress(const msi::SetupProgress& record) {
   if (record.kind != msi::ProgressMessageKind::Progress) {
     return 0;
   }
-  std::lock_guard<std::mutex> lock(progressMutex);
-  lastProgress = record;
-  return cancelRequested ? IDCANCEL : IDOK;
+  int answer;
+  {
+    std::lock_guard<std::mutex> lock(progressMutex);
+    lastProgress = record;
+    answer = cancelRequested ? IDCANCEL : IDOK;
+  }
+  std::lock_guard<std::mutex> lock(finishedMutex);
+  if (!hasProgress) {
+    hasProgress = true;
+    relaySignal.notify_all();
+  }
+  return answer;
 }

@@ -70,8 +70,9 @@ class MsiSetupManager : public std::enable_shared_from_this<MsiSetupManager> {
   std::atomic<bool> finished{true};
   std::atomic<bool> cancelRequested{false};
   std::atomic<bool> busy{false};  // from a start until its completed()
-  std::mutex finishedMutex;       // with finishedSignal, wakes the relay at the end
-  std::condition_variable finishedSignal;
+  std::mutex finishedMutex;       // with relaySignal: the relay's waits
+  std::condition_variable relaySignal;
+  bool hasProgress = false;       // the running task's engine has reported (finishedMutex)
   // Ends when the last started task has called completed(). Made from a
   // promise, so replacing it never waits for the task.
   std::shared_future<void> lastTask;
