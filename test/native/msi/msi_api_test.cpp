@@ -397,6 +397,19 @@ TEST_F(MsiApiWrite, FailedOpenDoesNotTouchTheOutputFile) {
   }
 }
 
+// MSIDBOPEN_PATCHFILE is a pointer offset added to a mode, 32 bytes whatever the size of wchar_t.
+TEST_F(MsiApiWrite, PatchModeOpensPatchFilesOnly) {
+  const std::wstring patch = (copy_.folder() / "created.msp").wstring();
+  {
+    UniqueMsiHandle created = OpenDatabase(patch, MSIDBOPEN_CREATE + MSIDBOPEN_PATCHFILE);
+    EXPECT_EQ(ERROR_SUCCESS, MsiDatabaseCommit(created.get()));
+  }
+  EXPECT_TRUE(OpenDatabase(patch, MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE));
+  MSIHANDLE handle = 0;
+  EXPECT_EQ(ERROR_OPEN_FAILED,
+            MsiOpenDatabaseW(copy_.path().c_str(), MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE, &handle));
+}
+
 TEST_F(MsiApiWrite, ReadOnlyDatabaseRefusesInserts) {
   UniqueMsiHandle database = OpenDatabase(copy_.path());
   // Wine inserts into a read-only database (in memory only); msi.dll's insert fails there.
