@@ -4,6 +4,7 @@
 // lists the cases.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,6 +149,34 @@ TEST(MsiApiHandles, ThreadsShareTheHandleTable) {
   EXPECT_EQ((std::vector<int>{0, 0, 0, 0}), mismatches);
 }
 
+#ifndef _WIN32
+// The stand-in's guarantee: a record that one thread rewrites while another
+// executes a view with it as the parameters is reached under one lock (under
+// ASan a value read after its free shows otherwise).
+TEST(MsiApiHandles, ParametersRewrittenDuringExecute) {
+  UniqueMsiHandle database = OpenDatabase(PackagePath(L"plain.msi"));
+  MSIHANDLE raw = 0;
+  ASSERT_EQ(ERROR_SUCCESS,
+            MsiDatabaseOpenViewW(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property`=?", &raw));
+  UniqueMsiHandle view(raw);
+  UniqueMsiHandle parameters(MsiCreateRecord(1));
+  MsiRecordSetStringW(parameters.get(), 1, L"ProductName");
+  std::atomic<bool> done{false};
+  std::thread writer([&parameters, &done] {
+    for (int i = 0; !done; ++i) {
+      MsiRecordSetStringW(parameters.get(), 1, i % 2 ? L"ProductName" : L"Manufacturer of the product, at length");
+    }
+  });
+  int failures = 0;
+  for (int i = 0; i < 100000; ++i) {
+    failures += MsiViewExecute(view.get(), parameters.get()) != ERROR_SUCCESS;
+  }
+  done = true;
+  writer.join();
+  EXPECT_EQ(0, failures);
+}
+#endif
+
 TEST(MsiApiHandles, CloseAllHandles) {
   const MSIHANDLE first = MsiCreateRecord(1);
   const MSIHANDLE second = MsiCreateRecord(1);
@@ -182,7 +211,7 @@ TEST(MsiApiRecord, FieldsReadAsWritten) {
 }
 
 TEST(MsiApiRecord, StringReadFollowsTheBufferRules) {
-  UniqueMsiHandle record(MsiCreateRecord(2));
+  UniqueMsiHandle record(MsiCreateRecord(3));
   ASSERT_EQ(ERROR_SUCCESS, MsiRecordSetStringW(record.get(), 1, L"abcdef"));
 
   DWORD size = 0;
@@ -204,8 +233,17 @@ TEST(MsiApiRecord, StringReadFollowsTheBufferRules) {
   EXPECT_EQ(6u, size);
   EXPECT_EQ(std::wstring(L"abcdef"), buffer);
 
+  // Lengths count UTF-16 units with msi.dll (wchar_t's size) and code points here.
+  ASSERT_EQ(ERROR_SUCCESS, MsiRecordSetStringW(record.get(), 2, L"Gr\u00fc\u00dfe \U0001D11E"));
+  size = 4;
+  EXPECT_EQ(ERROR_MORE_DATA, MsiRecordGetStringW(record.get(), 2, buffer, &size));
+  EXPECT_EQ(sizeof(wchar_t) == 2 ? 8u : 7u, size);
+  if (!kWine) {
+    EXPECT_EQ(std::wstring(L"Gr\u00fc"), buffer);
+  }
+
   // A null field and a field past the count read as empty text.
-  for (UINT field : {2u, 9u}) {
+  for (UINT field : {3u, 9u}) {
     size = 8;
     buffer[0] = L'z';
     EXPECT_EQ(ERROR_SUCCESS, MsiRecordGetStringW(record.get(), field, buffer, &size)) << field;
