@@ -4,13 +4,16 @@
 // lists the cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "msi_wrapper/msi_api.h"
 #include "msi_wrapper/msi_handle.h"
+#include "platform/msi_diagnostics.h"
 #include "test_packages.h"
 
 namespace {
@@ -324,6 +327,29 @@ TEST(MsiApiView, TextBeyondAsciiKeepsItsCharacters) {
   const std::wstring expected = L"Gr\u00fc\u00dfe \u2713 \U0001D11E";
   EXPECT_EQ(expected, PropertyValue(database.get(), L"UNICODEVALUE"));
 }
+
+#ifndef _WIN32
+std::vector<std::string> diagnostics;
+
+// libmsi's GLib warnings go to the platform's diagnostic sink, never to stderr.
+TEST(MsiApiDiagnostics, LibmsiWarningsReachTheSinkNotStderr) {
+  UniqueMsiHandle database = OpenDatabase(PackagePath(L"plain.msi"));
+  MSIHANDLE view = 0;
+  const platform::MsiDiagnosticSink previous = platform::SetMsiDiagnosticSink(nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ERROR_BAD_QUERY_SYNTAX, MsiDatabaseOpenViewW(database.get(), L"SELECT * FROM NoSuchTable", &view));
+  platform::SetMsiDiagnosticSink([](std::string_view message) { diagnostics.emplace_back(message); });
+  EXPECT_EQ(ERROR_BAD_QUERY_SYNTAX, MsiDatabaseOpenViewW(database.get(), L"SELECT * FROM NoSuchTable", &view));
+  MSIHANDLE truncated = 0;  // libgsf, reading the storage, complains too
+  EXPECT_EQ(ERROR_OPEN_FAILED,
+            MsiOpenDatabaseW(PackagePath(L"truncated_half.msi").c_str(), MSIDBOPEN_READONLY, &truncated));
+  platform::SetMsiDiagnosticSink(previous);
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  EXPECT_TRUE(std::any_of(diagnostics.begin(), diagnostics.end(), [](const std::string& message) {
+    return message.find("table not found") != std::string::npos;
+  })) << diagnostics.size() << " messages";
+}
+#endif
 
 TEST(MsiApiSummary, ReadsThePackageCode) {
   const std::wstring code = L"{5D2A7F10-3E4B-4C8D-9F61-0A1B2C3D4E50}";

@@ -89,7 +89,7 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDL
       return ERROR_OPEN_FAILED;
     }
     if (!output.empty()) {
-      GObjectPtr<LibmsiDatabase> probe(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, nullptr));
+      GObjectPtr<LibmsiDatabase> probe = OpenLibmsiDatabase(path, LIBMSI_DB_FLAGS_READONLY, nullptr, nullptr);
       if (!probe) {
         return ERROR_OPEN_FAILED;
       }
@@ -97,8 +97,8 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDL
   }
 
   ErrorSlot error;
-  GObjectPtr<LibmsiDatabase> database(
-      libmsi_database_new(path.c_str(), flags, output.empty() ? nullptr : output.c_str(), error.out()));
+  GObjectPtr<LibmsiDatabase> database =
+      OpenLibmsiDatabase(path, flags, output.empty() ? nullptr : output.c_str(), error.out());
   if (!database) {
     return create ? ERROR_CREATE_FAILED : ERROR_OPEN_FAILED;
   }

@@ -33,6 +33,12 @@ struct GObjectUnref {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
+// Opens a libmsi database. Every database is opened here, which first routes
+// the GLib log of libmsi (messages without a log domain) and of libgsf, its
+// storage reader, to platform::ReportMsiDiagnostic, away from stderr.
+GObjectPtr<LibmsiDatabase> OpenLibmsiDatabase(const std::string& path, guint flags, const char* output,
+                                              GError** error);
+
 // Windows error code for a libmsi result code.
 UINT WindowsErrorFromLibmsi(int code);
 
