@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -463,15 +466,22 @@ TEST_F(MsiApiWrite, FailedOpenDoesNotTouchTheOutputFile) {
 
 // MSIDBOPEN_PATCHFILE is a pointer offset added to a mode, 32 bytes whatever the size of wchar_t.
 TEST_F(MsiApiWrite, PatchModeOpensPatchFilesOnly) {
-  const std::wstring patch = (copy_.folder() / "created.msp").wstring();
+  // msi.dll tells a patch by the class of its storage: the copy is given the patch class.
+  const std::filesystem::path path(copy_.path());
+  std::string bytes;
   {
-    UniqueMsiHandle created = OpenDatabase(patch, MSIDBOPEN_CREATE + MSIDBOPEN_PATCHFILE);
-    EXPECT_EQ(ERROR_SUCCESS, MsiDatabaseCommit(created.get()));
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  EXPECT_TRUE(OpenDatabase(patch, MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE));
+  const std::size_t at = bytes.find(std::string("\x84\x10\x0C\0\0\0\0\0\xC0\0\0\0\0\0\0\x46", 16));
+  ASSERT_NE(std::string::npos, at);
+  bytes[at] = '\x86';  // {000C1084-...}, a database, becomes {000C1086-...}, a patch
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+
+  EXPECT_TRUE(OpenDatabase(copy_.path(), MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE));
   MSIHANDLE handle = 0;
   EXPECT_EQ(ERROR_OPEN_FAILED,
-            MsiOpenDatabaseW(copy_.path().c_str(), MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE, &handle));
+            MsiOpenDatabaseW(PackagePath(L"plain.msi").c_str(), MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE, &handle));
 }
 
 TEST_F(MsiApiWrite, ReadOnlyDatabaseRefusesInserts) {
