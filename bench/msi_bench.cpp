@@ -5,8 +5,8 @@
 //   2. ReadProductFeatures (1,000 features with Condition rows), against reading
 //      the Feature and Condition tables alone; and its growth from 1,000 to
 //      4,000 features, which stays linear when no feature rescans the Condition
-//      table. libmsi's own reads grow faster than the rows here, so the growth is
-//      also given relative to that of the tables alone (linear: 1).
+//      table. The growth is also given relative to that of the tables alone,
+//      which a loaded machine skews alike (linear: 1).
 // Usage: msi_bench <work folder>
 #include <libmsi.h>
 
