@@ -12,7 +12,8 @@
 namespace platform {
 
 // Receives one message as UTF-8 text, on whichever thread the library runs,
-// possibly on several threads at once.
+// possibly on several threads at once. It runs inside an installer call, so it
+// must not call the Windows Installer API itself.
 using MsiDiagnosticSink = void (*)(std::string_view message);
 
 // Replaces the sink and returns the previous one; null drops messages (the default).
