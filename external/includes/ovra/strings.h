@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace ovra {
 namespace text_detail {
@@ -73,7 +74,7 @@ inline void AppendUtf8(std::string& out, char32_t c) {
 
 // Decodes one UTF-8 sequence at position i and advances i; a malformed
 // sequence yields U+FFFD and consumes one byte.
-inline char32_t NextUtf8CodePoint(const std::string& s, std::size_t& i) {
+inline char32_t NextUtf8CodePoint(std::string_view s, std::size_t& i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char lead = byte(i);
   std::size_t length = 0;
@@ -149,6 +150,28 @@ inline std::wstring WideFromUtf8(const std::string& s) {
     text_detail::AppendWide(out, text_detail::NextUtf8CodePoint(s, i));
   }
   return out;
+}
+
+// Decodes UTF-8 as WideFromUtf8 does, straight into a buffer of `capacity`
+// units: writes the units that fit and returns the length of the whole text.
+inline std::size_t WideFromUtf8(std::string_view s, wchar_t* out, std::size_t capacity) {
+  std::size_t length = 0;
+  const auto put = [&](char32_t unit) {
+    if (length < capacity) {
+      out[length] = static_cast<wchar_t>(unit);
+    }
+    ++length;
+  };
+  for (std::size_t i = 0; i < s.size();) {
+    const char32_t c = text_detail::NextUtf8CodePoint(s, i);
+    if (sizeof(wchar_t) == 2 && c >= 0x10000 && c <= 0x10FFFF) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return length;
 }
 
 }  // namespace ovra

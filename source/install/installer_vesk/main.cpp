@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "installer_vesk/bridge/class_registry.h"
+#include "installer_vesk/msi_diagnostics_trace.h"
 #include "installer_vesk/msi_setup_manager.h"
 #include "installer_vesk/trace_classes.h"
 
@@ -53,6 +54,7 @@ FactoryTable MakeFactoryTable() {
 namespace {
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
+  installer::TraceMsiDiagnostics();
   return electron::node_interop::RegisterModule(env, exports, installer::MakeFactoryTable());
 }
 

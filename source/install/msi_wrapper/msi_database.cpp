@@ -1,6 +1,6 @@
 #include "msi_wrapper/msi_database.h"
 
-#include <vector>
+#include <iterator>
 
 #include "msi_wrapper/msi_handle.h"
 
@@ -97,18 +97,19 @@ std::unique_ptr<MsiDatabase> OpenMsiDatabase(const std::wstring& path, UINT& err
 
 UINT ReadRecordString(MSIHANDLE record, UINT field, std::wstring& out) {
   out.clear();
-  DWORD length = 0;
-  if (const UINT result = MsiRecordGetStringW(record, field, nullptr, &length)) {
-    return result;
-  }
-  if (length == 0) {
-    return ERROR_SUCCESS;
-  }
-  std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1, L'\0');
-  DWORD size = length + 1;
-  const UINT result = MsiRecordGetStringW(record, field, buffer.data(), &size);
+  // Most fields fit a small buffer and take one call; a longer one is read
+  // again into a buffer of its length.
+  wchar_t small[128];
+  DWORD size = static_cast<DWORD>(std::size(small));
+  UINT result = MsiRecordGetStringW(record, field, small, &size);
   if (result == ERROR_SUCCESS) {
-    out = buffer.data();
+    out = std::wstring(small, size);  // a fresh string is built faster than one assigned to
+  }
+  while (result == ERROR_MORE_DATA) {
+    out.resize(static_cast<std::size_t>(size) + 1);  // with room for the terminator
+    size += 1;
+    result = MsiRecordGetStringW(record, field, out.data(), &size);
+    out.resize(result == ERROR_SUCCESS ? size : 0);
   }
   return result;
 }

@@ -60,8 +60,8 @@ enum class MsiOpenMode {
 std::unique_ptr<MsiDatabase> OpenMsiDatabase(const std::wstring& path, UINT& error,
                                              MsiOpenMode mode = MsiOpenMode::kReadOnly);
 
-// Reads a string field of a raw record handle: asks for the length, then reads
-// into a buffer of that size. `out` is cleared first and stays empty on failure.
+// Reads a string field of a raw record handle, in one call when the text is
+// short. `out` is cleared first and stays empty on failure.
 UINT ReadRecordString(MSIHANDLE record, UINT field, std::wstring& out);
 
 }  // namespace installer::msi_wrapper

@@ -4,12 +4,19 @@
 // lists the cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "msi_wrapper/msi_api.h"
 #include "msi_wrapper/msi_handle.h"
+#include "platform/msi_diagnostics.h"
 #include "test_packages.h"
 
 namespace {
@@ -148,6 +155,34 @@ TEST(MsiApiHandles, ThreadsShareTheHandleTable) {
   EXPECT_EQ((std::vector<int>{0, 0, 0, 0}), mismatches);
 }
 
+#ifndef _WIN32
+// The stand-in's guarantee: a record that one thread rewrites while another
+// executes a view with it as the parameters is reached under one lock (under
+// ASan a value read after its free shows otherwise).
+TEST(MsiApiHandles, ParametersRewrittenDuringExecute) {
+  UniqueMsiHandle database = OpenDatabase(PackagePath(L"plain.msi"));
+  MSIHANDLE raw = 0;
+  ASSERT_EQ(ERROR_SUCCESS,
+            MsiDatabaseOpenViewW(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property`=?", &raw));
+  UniqueMsiHandle view(raw);
+  UniqueMsiHandle parameters(MsiCreateRecord(1));
+  MsiRecordSetStringW(parameters.get(), 1, L"ProductName");
+  std::atomic<bool> done{false};
+  std::thread writer([&parameters, &done] {
+    for (int i = 0; !done; ++i) {
+      MsiRecordSetStringW(parameters.get(), 1, i % 2 ? L"ProductName" : L"Manufacturer of the product, at length");
+    }
+  });
+  int failures = 0;
+  for (int i = 0; i < 100000; ++i) {
+    failures += MsiViewExecute(view.get(), parameters.get()) != ERROR_SUCCESS;
+  }
+  done = true;
+  writer.join();
+  EXPECT_EQ(0, failures);
+}
+#endif
+
 TEST(MsiApiHandles, CloseAllHandles) {
   const MSIHANDLE first = MsiCreateRecord(1);
   const MSIHANDLE second = MsiCreateRecord(1);
@@ -182,7 +217,7 @@ TEST(MsiApiRecord, FieldsReadAsWritten) {
 }
 
 TEST(MsiApiRecord, StringReadFollowsTheBufferRules) {
-  UniqueMsiHandle record(MsiCreateRecord(2));
+  UniqueMsiHandle record(MsiCreateRecord(3));
   ASSERT_EQ(ERROR_SUCCESS, MsiRecordSetStringW(record.get(), 1, L"abcdef"));
 
   DWORD size = 0;
@@ -204,8 +239,17 @@ TEST(MsiApiRecord, StringReadFollowsTheBufferRules) {
   EXPECT_EQ(6u, size);
   EXPECT_EQ(std::wstring(L"abcdef"), buffer);
 
+  // Lengths count UTF-16 units with msi.dll (wchar_t's size) and code points here.
+  ASSERT_EQ(ERROR_SUCCESS, MsiRecordSetStringW(record.get(), 2, L"Gr\u00fc\u00dfe \U0001D11E"));
+  size = 4;
+  EXPECT_EQ(ERROR_MORE_DATA, MsiRecordGetStringW(record.get(), 2, buffer, &size));
+  EXPECT_EQ(sizeof(wchar_t) == 2 ? 8u : 7u, size);
+  if (!kWine) {
+    EXPECT_EQ(std::wstring(L"Gr\u00fc"), buffer);
+  }
+
   // A null field and a field past the count read as empty text.
-  for (UINT field : {2u, 9u}) {
+  for (UINT field : {3u, 9u}) {
     size = 8;
     buffer[0] = L'z';
     EXPECT_EQ(ERROR_SUCCESS, MsiRecordGetStringW(record.get(), field, buffer, &size)) << field;
@@ -286,6 +330,29 @@ TEST(MsiApiView, TextBeyondAsciiKeepsItsCharacters) {
   const std::wstring expected = L"Gr\u00fc\u00dfe \u2713 \U0001D11E";
   EXPECT_EQ(expected, PropertyValue(database.get(), L"UNICODEVALUE"));
 }
+
+#ifndef _WIN32
+std::vector<std::string> diagnostics;
+
+// libmsi's GLib warnings go to the platform's diagnostic sink, never to stderr.
+TEST(MsiApiDiagnostics, LibmsiWarningsReachTheSinkNotStderr) {
+  UniqueMsiHandle database = OpenDatabase(PackagePath(L"plain.msi"));
+  MSIHANDLE view = 0;
+  const platform::MsiDiagnosticSink previous = platform::SetMsiDiagnosticSink(nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ERROR_BAD_QUERY_SYNTAX, MsiDatabaseOpenViewW(database.get(), L"SELECT * FROM NoSuchTable", &view));
+  platform::SetMsiDiagnosticSink([](std::string_view message) { diagnostics.emplace_back(message); });
+  EXPECT_EQ(ERROR_BAD_QUERY_SYNTAX, MsiDatabaseOpenViewW(database.get(), L"SELECT * FROM NoSuchTable", &view));
+  MSIHANDLE truncated = 0;  // libgsf, reading the storage, complains too
+  EXPECT_EQ(ERROR_OPEN_FAILED,
+            MsiOpenDatabaseW(PackagePath(L"truncated_half.msi").c_str(), MSIDBOPEN_READONLY, &truncated));
+  platform::SetMsiDiagnosticSink(previous);
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  EXPECT_TRUE(std::any_of(diagnostics.begin(), diagnostics.end(), [](const std::string& message) {
+    return message.find("table not found") != std::string::npos;
+  })) << diagnostics.size() << " messages";
+}
+#endif
 
 TEST(MsiApiSummary, ReadsThePackageCode) {
   const std::wstring code = L"{5D2A7F10-3E4B-4C8D-9F61-0A1B2C3D4E50}";
@@ -395,6 +462,26 @@ TEST_F(MsiApiWrite, FailedOpenDoesNotTouchTheOutputFile) {
     UniqueMsiHandle database = OpenDatabase(output.wstring());
     EXPECT_EQ(L"Heron Backup", PropertyValue(database.get(), L"ProductName"));
   }
+}
+
+// MSIDBOPEN_PATCHFILE is a pointer offset added to a mode, 32 bytes whatever the size of wchar_t.
+TEST_F(MsiApiWrite, PatchModeOpensPatchFilesOnly) {
+  // msi.dll tells a patch by the class of its storage: the copy is given the patch class.
+  const std::filesystem::path path(copy_.path());
+  std::string bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const std::size_t at = bytes.find(std::string("\x84\x10\x0C\0\0\0\0\0\xC0\0\0\0\0\0\0\x46", 16));
+  ASSERT_NE(std::string::npos, at);
+  bytes[at] = '\x86';  // {000C1084-...}, a database, becomes {000C1086-...}, a patch
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+
+  EXPECT_TRUE(OpenDatabase(copy_.path(), MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE));
+  MSIHANDLE handle = 0;
+  EXPECT_EQ(ERROR_OPEN_FAILED,
+            MsiOpenDatabaseW(PackagePath(L"plain.msi").c_str(), MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE, &handle));
 }
 
 TEST_F(MsiApiWrite, ReadOnlyDatabaseRefusesInserts) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 namespace {
 
 TEST(Strings, Utf16RoundTripKeepsPairsAndLoneSurrogates) {
@@ -38,6 +41,20 @@ TEST(Strings, WideFromUtf8) {
   EXPECT_EQ(ovra::Utf16FromWide(ovra::WideFromUtf8("\x80z")), u"\uFFFDz");
   EXPECT_EQ(ovra::Utf16FromWide(ovra::WideFromUtf8("\xE2\x82")), u"\uFFFD\uFFFD");
   EXPECT_EQ(ovra::Utf16FromWide(ovra::WideFromUtf8("\xC0\xAF")), u"\uFFFD\uFFFD");
+}
+
+// The buffer form decodes as WideFromUtf8 does, writing only what fits (a
+// surrogate pair may be cut, where wchar_t is 16-bit) and counting the rest.
+TEST(Strings, WideFromUtf8IntoABuffer) {
+  for (const char* sample : {"", "ascii", "a\xC3\xA9\xF0\x9F\x98\x80 z", "\xE2\x82"}) {
+    const std::wstring whole = ovra::WideFromUtf8(sample);
+    for (std::size_t capacity = 0; capacity <= whole.size() + 1; ++capacity) {
+      std::wstring buffer(capacity + 1, L'#');
+      EXPECT_EQ(whole.size(), ovra::WideFromUtf8(sample, buffer.data(), capacity)) << sample;
+      const std::size_t written = std::min(capacity, whole.size());
+      EXPECT_EQ(whole.substr(0, written) + L'#', buffer.substr(0, written + 1)) << sample << " in " << capacity;
+    }
+  }
 }
 
 }  // namespace

@@ -24,6 +24,12 @@ bool CanOpen(const std::string& path, bool write) {
 // Persist pointers below 64K are modes; anything else names an output file.
 bool IsPersistMode(LPCWSTR persist) { return reinterpret_cast<std::uintptr_t>(persist) < 0x10000; }
 
+std::uintptr_t ModeValue(LPCWSTR mode) { return reinterpret_cast<std::uintptr_t>(mode); }
+
+// MSIDBOPEN_PATCHFILE is added to a mode as a pointer offset: in bytes it is
+// the same on every system, whatever the size of wchar_t.
+const std::uintptr_t kPatchOffset = MSIDBOPEN_PATCHFILE * sizeof(*MSIDBOPEN_READONLY);
+
 }  // namespace
 
 extern "C" {
@@ -48,21 +54,19 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDL
   guint flags = 0;
   bool create = false;
   if (IsPersistMode(szPersist)) {
-    auto mode = reinterpret_cast<std::uintptr_t>(szPersist);
-    const std::uintptr_t patch = MSIDBOPEN_PATCHFILE;
-    if (mode & patch) {
+    std::uintptr_t mode = ModeValue(szPersist);
+    // As msi.dll does: a value within the patch offset's range of the modes is a patch mode.
+    if (mode - kPatchOffset <= ModeValue(MSIDBOPEN_CREATEDIRECT)) {
       flags |= LIBMSI_DB_FLAGS_PATCH;
-      mode &= ~patch;
+      mode -= kPatchOffset;
     }
     // libmsi deletes the file it writes to when released without a commit, so
     // every writable mode writes a side file that a commit moves over the package.
-    if (mode == reinterpret_cast<std::uintptr_t>(MSIDBOPEN_READONLY)) {
+    if (mode == ModeValue(MSIDBOPEN_READONLY)) {
       flags |= LIBMSI_DB_FLAGS_READONLY;
-    } else if (mode == reinterpret_cast<std::uintptr_t>(MSIDBOPEN_TRANSACT) ||
-               mode == reinterpret_cast<std::uintptr_t>(MSIDBOPEN_DIRECT)) {
+    } else if (mode == ModeValue(MSIDBOPEN_TRANSACT) || mode == ModeValue(MSIDBOPEN_DIRECT)) {
       flags |= LIBMSI_DB_FLAGS_TRANSACT;
-    } else if (mode == reinterpret_cast<std::uintptr_t>(MSIDBOPEN_CREATE) ||
-               mode == reinterpret_cast<std::uintptr_t>(MSIDBOPEN_CREATEDIRECT)) {
+    } else if (mode == ModeValue(MSIDBOPEN_CREATE) || mode == ModeValue(MSIDBOPEN_CREATEDIRECT)) {
       flags |= LIBMSI_DB_FLAGS_CREATE | LIBMSI_DB_FLAGS_TRANSACT;
       create = true;
     } else {
@@ -85,7 +89,7 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDL
       return ERROR_OPEN_FAILED;
     }
     if (!output.empty()) {
-      GObjectPtr<LibmsiDatabase> probe(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, nullptr));
+      GObjectPtr<LibmsiDatabase> probe = OpenLibmsiDatabase(path, LIBMSI_DB_FLAGS_READONLY, nullptr, nullptr);
       if (!probe) {
         return ERROR_OPEN_FAILED;
       }
@@ -93,8 +97,8 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDL
   }
 
   ErrorSlot error;
-  GObjectPtr<LibmsiDatabase> database(
-      libmsi_database_new(path.c_str(), flags, output.empty() ? nullptr : output.c_str(), error.out()));
+  GObjectPtr<LibmsiDatabase> database =
+      OpenLibmsiDatabase(path, flags, output.empty() ? nullptr : output.c_str(), error.out());
   if (!database) {
     return create ? ERROR_CREATE_FAILED : ERROR_OPEN_FAILED;
   }

@@ -52,13 +52,12 @@ MSIHANDLE HandleTable::Add(std::shared_ptr<HandleObject> object) {
   return Encode(index);
 }
 
-std::shared_ptr<HandleObject> HandleTable::Find(MSIHANDLE handle, HandleKind kind) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+const std::shared_ptr<HandleObject>* HandleTable::Lookup(MSIHANDLE handle, HandleKind kind) const {
   std::size_t index;
   if (!Decode(handle, index) || slots_[index].object->kind() != kind) {
     return nullptr;
   }
-  return slots_[index].object;
+  return &slots_[index].object;
 }
 
 void HandleTable::Release(std::size_t index) {

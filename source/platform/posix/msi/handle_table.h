@@ -5,6 +5,10 @@
 // generation would wrap is retired, so no value is ever handed out twice.
 // Objects are shared: a call holds its object while another thread closes the
 // handle, and the object goes when the last holder lets go.
+//
+// The table's lock also guards the fields of every record, so that a record
+// call looks its handle up and reads or writes the fields in one critical
+// section (msi_objects.h describes the lock order).
 #pragma once
 
 #include <cstdint>
@@ -39,13 +43,25 @@ class HandleTable {
   // The new handle, or 0 when every slot is taken or retired.
   MSIHANDLE Add(std::shared_ptr<HandleObject> object);
 
-  // The object of a live handle of the given kind, or null.
-  std::shared_ptr<HandleObject> Find(MSIHANDLE handle, HandleKind kind) const;
-
+  // The object of a live handle of T's kind, or null.
   template <typename T>
   std::shared_ptr<T> Find(MSIHANDLE handle) const {
-    return std::static_pointer_cast<T>(Find(handle, T::kKind));
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::shared_ptr<HandleObject>* object = Lookup(handle, T::kKind);
+    return object ? std::static_pointer_cast<T>(*object) : nullptr;
   }
+
+  // Calls work(object) under the table's lock when the handle is a live T, and
+  // returns its result; `missing` otherwise. `work` must not call into the table.
+  template <typename T, typename Result, typename Work>
+  Result WithLocked(MSIHANDLE handle, Result missing, Work work) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::shared_ptr<HandleObject>* object = Lookup(handle, T::kKind);
+    return object ? work(static_cast<T&>(**object)) : missing;
+  }
+
+  // The table's lock, for reaching a record's fields outside a handle call.
+  std::mutex& mutex() const { return mutex_; }
 
   // Unregisters a live handle and returns its object (null for a dead handle);
   // the caller releases it outside the table's lock.
@@ -61,6 +77,8 @@ class HandleTable {
   };
 
   bool Decode(MSIHANDLE handle, std::size_t& index) const;
+  // The slot's object of a live handle of the given kind, or null; the caller holds the lock.
+  const std::shared_ptr<HandleObject>* Lookup(MSIHANDLE handle, HandleKind kind) const;
   MSIHANDLE Encode(std::size_t index) const;
   void Release(std::size_t index);
 

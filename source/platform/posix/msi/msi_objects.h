@@ -1,4 +1,16 @@
 // The objects behind the handles, each holding references to libmsi objects.
+//
+// Locking. libmsi is not thread-safe, so every libmsi object is reached under
+// exactly one lock, and a thread takes at most one of each in this order:
+//   1. a database's lock: every call that reaches the database, its views,
+//      statements and summary information;
+//   2. the handle table's lock: every handle lookup, and every read and write
+//      of a record's fields. A view that hands a record to libmsi (execute
+//      parameters, an inserted or deleted row) takes it inside the database
+//      lock, as does a fetch that registers its new record.
+// Code holding the handle table's lock never takes a database lock, calls no
+// other handle function and releases no handle's object: a closed handle's
+// object is released after the lock is let go.
 #pragma once
 
 #include <libmsi.h>
@@ -20,6 +32,12 @@ struct GObjectUnref {
 
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+// Opens a libmsi database. Every database is opened here, which first routes
+// the GLib log of libmsi (messages without a log domain) and of libgsf, its
+// storage reader, to platform::ReportMsiDiagnostic, away from stderr.
+GObjectPtr<LibmsiDatabase> OpenLibmsiDatabase(const std::string& path, guint flags, const char* output,
+                                              GError** error);
 
 // Windows error code for a libmsi result code.
 UINT WindowsErrorFromLibmsi(int code);
@@ -63,33 +81,60 @@ class DatabaseObject : public HandleObject {
   mutable std::mutex mutex_;
 };
 
+struct GFree {
+  void operator()(gchar* text) const { g_free(text); }
+};
+
+// Which fields of a view's rows hold integers, indexed by field number.
+using IntegerFields = std::vector<bool>;
+
 class RecordObject : public HandleObject {
  public:
   static constexpr HandleKind kKind = HandleKind::kRecord;
-  explicit RecordObject(GObjectPtr<LibmsiRecord> record, std::uint64_t fetched_from = 0)
-      : HandleObject(kKind), record_(std::move(record)), fetched_from_(fetched_from) {}
+  explicit RecordObject(GObjectPtr<LibmsiRecord> record, std::uint64_t fetched_from = 0,
+                        std::shared_ptr<const IntegerFields> integer_fields = nullptr)
+      : HandleObject(kKind),
+        record_(std::move(record)),
+        fetched_from_(fetched_from),
+        integer_fields_(std::move(integer_fields)) {}
 
-  LibmsiRecord* get() const { return record_.get(); }
   // The serial number of the view whose fetch produced this record; 0 for a created record.
   std::uint64_t fetched_from() const { return fetched_from_; }
 
-  // The record calls, each under the record's lock.
+  // The libmsi record under the handle table's lock, for as long as this object lives.
+  class Locked {
+   public:
+    explicit Locked(RecordObject& record)
+        : lock_(HandleTable::Instance().mutex()), record_(record.record_.get()) {}
+    LibmsiRecord* get() const { return record_; }
+
+   private:
+    std::lock_guard<std::mutex> lock_;
+    LibmsiRecord* const record_;
+  };
+
+  // The record calls; callers hold the handle table's lock.
   UINT FieldCount();
   bool IsNull(UINT field);
   int Integer(UINT field);
   // MsiRecordGetStringW's copy of a field's text. The text of the field read
-  // last is kept, so the usual length-then-text pair of calls converts it once.
+  // last is kept, so the usual length-then-text pair of calls fetches it once.
   UINT CopyFieldText(UINT field, LPWSTR buffer, LPDWORD size);
   UINT SetString(UINT field, const std::string& value);
   UINT SetInteger(UINT field, int value);
 
  private:
-  GObjectPtr<LibmsiRecord> record_;
+  bool IsIntegerField(UINT field) const {
+    return integer_fields_ && field < integer_fields_->size() && (*integer_fields_)[field];
+  }
+
+  const GObjectPtr<LibmsiRecord> record_;
   const std::uint64_t fetched_from_;
-  std::mutex mutex_;
-  bool text_kept_ = false;
-  UINT text_field_ = 0;
-  std::wstring text_;
+  // A fetched record's field types, until a write may change them. libmsi
+  // formats an integer field through printf; knowing the type, it is done here.
+  std::shared_ptr<const IntegerFields> integer_fields_;
+  std::unique_ptr<gchar, GFree> kept_text_;  // UTF-8, of kept_field_
+  UINT kept_field_ = 0;
 };
 
 // The table, columns and primary keys of a single-table view, as needed to turn
@@ -107,16 +152,17 @@ class ViewObject : public HandleObject {
   ViewObject(std::shared_ptr<DatabaseObject> database, GObjectPtr<LibmsiQuery> query, std::string sql);
   ~ViewObject() override;
 
-  // Callers hold database().mutex() around each of these.
+  // Callers hold database().mutex() around each of these; they take the handle table's lock inside it.
   const DatabaseObject& database() const { return *database_; }
-  UINT Execute(LibmsiRecord* parameters);
+  UINT Execute(std::shared_ptr<RecordObject> parameters);
   UINT Fetch(MSIHANDLE* record);
-  UINT Insert(const RecordObject& record);
-  UINT Delete(const RecordObject& record);
+  UINT Insert(RecordObject& record);
+  UINT Delete(RecordObject& record);
 
  private:
   UINT Rerun();  // executes again with the same parameters
   UINT ResolveTarget();
+  std::shared_ptr<const IntegerFields> ReadIntegerFields();
   UINT RunStatement(const std::string& sql, LibmsiRecord* parameters);
 
   std::shared_ptr<DatabaseObject> database_;
@@ -124,10 +170,12 @@ class ViewObject : public HandleObject {
   const std::string sql_;
   const std::uint64_t serial_;
   bool executed_ = false;
-  bool at_end_ = false;                  // the last fetch found no more rows
-  GObjectPtr<LibmsiRecord> parameters_;  // of the last execution, to run it again after a delete
-  std::size_t fetched_ = 0;              // rows fetched since the last execution
+  bool at_end_ = false;                       // the last fetch found no more rows
+  std::shared_ptr<RecordObject> parameters_;  // of the last execution, to run it again
+  std::size_t fetched_ = 0;                   // rows fetched since the last execution
   std::unique_ptr<ViewTarget> target_;
+  bool integer_fields_read_ = false;
+  std::shared_ptr<const IntegerFields> integer_fields_;  // null when the column types are unknown
 };
 
 class SummaryInfoObject : public HandleObject {

@@ -1,4 +1,8 @@
 // Record functions.
+#include <charconv>
+#include <iterator>
+#include <string_view>
+
 #include "msi_objects.h"
 #include "ovra/strings.h"
 
@@ -8,59 +12,75 @@ namespace {
 
 constexpr UINT kMaxRecordFields = 65535;
 
-std::shared_ptr<RecordObject> FindRecord(MSIHANDLE handle) {
-  return HandleTable::Instance().Find<RecordObject>(handle);
-}
-
 }  // namespace
 
 namespace msi_posix {
 
 UINT RecordObject::FieldCount() {
-  std::lock_guard<std::mutex> lock(mutex_);
   return libmsi_record_get_field_count(record_.get());
 }
 
 bool RecordObject::IsNull(UINT field) {
-  std::lock_guard<std::mutex> lock(mutex_);
   return libmsi_record_is_null(record_.get(), field);
 }
 
 int RecordObject::Integer(UINT field) {
-  std::lock_guard<std::mutex> lock(mutex_);
   return libmsi_record_get_int(record_.get(), field);
 }
 
 UINT RecordObject::CopyFieldText(UINT field, LPWSTR buffer, LPDWORD size) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!text_kept_ || text_field_ != field) {
-    gchar* text = libmsi_record_get_string(record_.get(), field);
-    if (!text) {
-      return ERROR_INVALID_DATATYPE;  // a stream field has no text
+  char digits[16];
+  std::string_view text;
+  if (IsIntegerField(field)) {
+    // libmsi's own text for an integer field is printf's "%d".
+    if (!libmsi_record_is_null(record_.get(), field)) {
+      const int value = libmsi_record_get_int(record_.get(), field);
+      text = std::string_view(digits, std::to_chars(digits, std::end(digits), value).ptr - digits);
     }
-    text_ = ovra::WideFromUtf8(text);
-    g_free(text);
-    text_field_ = field;
-    text_kept_ = true;
+  } else {
+    if (!kept_text_ || kept_field_ != field) {
+      gchar* kept = libmsi_record_get_string(record_.get(), field);
+      if (!kept) {
+        return ERROR_INVALID_DATATYPE;  // a stream field has no text
+      }
+      kept_text_.reset(kept);
+      kept_field_ = field;
+    }
+    text = kept_text_.get();
   }
-  return CopyToBuffer(text_, buffer, size);
+  // Decoded straight into the caller's buffer; the rules are CopyToBuffer's.
+  const std::size_t capacity = buffer ? *size : 0;
+  const std::size_t length = ovra::WideFromUtf8(text, buffer, capacity);
+  UINT result = ERROR_SUCCESS;
+  if (buffer) {
+    if (length < capacity) {
+      buffer[length] = L'\0';
+    } else {
+      if (capacity > 0) {
+        buffer[capacity - 1] = L'\0';
+      }
+      result = ERROR_MORE_DATA;
+    }
+  }
+  *size = static_cast<DWORD>(length);
+  return result;
 }
 
 UINT RecordObject::SetString(UINT field, const std::string& value) {
-  std::lock_guard<std::mutex> lock(mutex_);
   if (field > libmsi_record_get_field_count(record_.get())) {
     return ERROR_INVALID_PARAMETER;
   }
-  text_kept_ = false;
+  kept_text_.reset();
+  integer_fields_.reset();
   return libmsi_record_set_string(record_.get(), field, value.c_str()) ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
 }
 
 UINT RecordObject::SetInteger(UINT field, int value) {
-  std::lock_guard<std::mutex> lock(mutex_);
   if (field > libmsi_record_get_field_count(record_.get())) {
     return ERROR_INVALID_PARAMETER;
   }
-  text_kept_ = false;
+  kept_text_.reset();
+  integer_fields_.reset();
   return libmsi_record_set_int(record_.get(), field, value) ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
 }
 
@@ -80,45 +100,35 @@ MSIHANDLE WINAPI MsiCreateRecord(UINT cParams) {
 }
 
 UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE hRecord) {
-  auto record = FindRecord(hRecord);
-  return record ? record->FieldCount() : static_cast<UINT>(-1);
+  return HandleTable::Instance().WithLocked<RecordObject>(hRecord, static_cast<UINT>(-1),
+                                                          [](RecordObject& record) { return record.FieldCount(); });
 }
 
 BOOL WINAPI MsiRecordIsNull(MSIHANDLE hRecord, UINT iField) {
-  auto record = FindRecord(hRecord);
-  return record && record->IsNull(iField) ? TRUE : FALSE;
+  return HandleTable::Instance().WithLocked<RecordObject>(
+      hRecord, FALSE, [&](RecordObject& record) { return record.IsNull(iField) ? TRUE : FALSE; });
 }
 
 UINT WINAPI MsiRecordGetStringW(MSIHANDLE hRecord, UINT iField, LPWSTR szValueBuf, LPDWORD pcchValueBuf) {
-  auto record = FindRecord(hRecord);
-  if (!record) {
-    return ERROR_INVALID_HANDLE;
-  }
-  if (!pcchValueBuf) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  return record->CopyFieldText(iField, szValueBuf, pcchValueBuf);
+  return HandleTable::Instance().WithLocked<RecordObject>(hRecord, ERROR_INVALID_HANDLE, [&](RecordObject& record) {
+    return pcchValueBuf ? record.CopyFieldText(iField, szValueBuf, pcchValueBuf) : ERROR_INVALID_PARAMETER;
+  });
 }
 
 int WINAPI MsiRecordGetInteger(MSIHANDLE hRecord, UINT iField) {
-  auto record = FindRecord(hRecord);
-  return record ? record->Integer(iField) : static_cast<int>(MSI_NULL_INTEGER);
+  return HandleTable::Instance().WithLocked<RecordObject>(hRecord, static_cast<int>(MSI_NULL_INTEGER),
+                                                          [&](RecordObject& record) { return record.Integer(iField); });
 }
 
 UINT WINAPI MsiRecordSetStringW(MSIHANDLE hRecord, UINT iField, LPCWSTR szValue) {
-  auto record = FindRecord(hRecord);
-  if (!record) {
-    return ERROR_INVALID_HANDLE;
-  }
-  return record->SetString(iField, Utf8FromWideZ(szValue));
+  const std::string value = Utf8FromWideZ(szValue);
+  return HandleTable::Instance().WithLocked<RecordObject>(
+      hRecord, ERROR_INVALID_HANDLE, [&](RecordObject& record) { return record.SetString(iField, value); });
 }
 
 UINT WINAPI MsiRecordSetInteger(MSIHANDLE hRecord, UINT iField, int iValue) {
-  auto record = FindRecord(hRecord);
-  if (!record) {
-    return ERROR_INVALID_HANDLE;
-  }
-  return record->SetInteger(iField, iValue);
+  return HandleTable::Instance().WithLocked<RecordObject>(
+      hRecord, ERROR_INVALID_HANDLE, [&](RecordObject& record) { return record.SetInteger(iField, iValue); });
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 // table's primary keys.
 #include <atomic>
 #include <cctype>
+#include <optional>
 
 #include "msi_objects.h"
 
@@ -73,6 +74,12 @@ std::string SelectedTable(const std::string& sql) {
 
 std::string Quoted(const std::string& name) { return "`" + name + "`"; }
 
+// libmsi's column type letters: i and j (I, J when nullable) are integers.
+bool IsIntegerType(const std::string& type) {
+  const char kind = type.empty() ? 's' : static_cast<char>(std::tolower(static_cast<unsigned char>(type[0])));
+  return kind == 'i' || kind == 'j';
+}
+
 std::vector<std::string> RecordStrings(LibmsiRecord* record) {
   std::vector<std::string> values;
   const guint count = libmsi_record_get_field_count(record);
@@ -99,24 +106,26 @@ ViewObject::~ViewObject() {
   query_.reset();
 }
 
-UINT ViewObject::Execute(LibmsiRecord* parameters) {
+UINT ViewObject::Execute(std::shared_ptr<RecordObject> parameters) {
   executed_ = false;
   at_end_ = false;
   fetched_ = 0;
   ErrorSlot error;
-  if (!libmsi_query_execute(query_.get(), parameters, error.out())) {
-    return error.Code(ERROR_FUNCTION_FAILED);
+  {
+    std::optional<RecordObject::Locked> locked;
+    if (parameters) {
+      locked.emplace(*parameters);
+    }
+    if (!libmsi_query_execute(query_.get(), locked ? locked->get() : nullptr, error.out())) {
+      return error.Code(ERROR_FUNCTION_FAILED);
+    }
   }
-  parameters_.reset(parameters ? static_cast<LibmsiRecord*>(g_object_ref(parameters)) : nullptr);
+  parameters_ = std::move(parameters);
   executed_ = true;
   return ERROR_SUCCESS;
 }
 
-UINT ViewObject::Rerun() {
-  GObjectPtr<LibmsiRecord> parameters(parameters_ ? static_cast<LibmsiRecord*>(g_object_ref(parameters_.get()))
-                                                  : nullptr);
-  return Execute(parameters.get());
-}
+UINT ViewObject::Rerun() { return Execute(parameters_); }
 
 UINT ViewObject::Fetch(MSIHANDLE* handle) {
   if (!executed_) {
@@ -138,13 +147,29 @@ UINT ViewObject::Fetch(MSIHANDLE* handle) {
     at_end_ = true;
     return ERROR_NO_MORE_ITEMS;
   }
-  const MSIHANDLE result = HandleTable::Instance().Add(std::make_shared<RecordObject>(std::move(record), serial_));
+  const MSIHANDLE result = HandleTable::Instance().Add(
+      std::make_shared<RecordObject>(std::move(record), serial_, ReadIntegerFields()));
   if (result == 0) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   ++fetched_;
   *handle = result;
   return ERROR_SUCCESS;
+}
+
+std::shared_ptr<const IntegerFields> ViewObject::ReadIntegerFields() {
+  if (!integer_fields_read_) {
+    integer_fields_read_ = true;
+    GObjectPtr<LibmsiRecord> types(libmsi_query_get_column_info(query_.get(), LIBMSI_COL_INFO_TYPES, nullptr));
+    if (types) {
+      auto fields = std::make_shared<IntegerFields>(1, false);  // field 0 is never an integer column
+      for (const std::string& type : RecordStrings(types.get())) {
+        fields->push_back(IsIntegerType(type));
+      }
+      integer_fields_ = std::move(fields);
+    }
+  }
+  return integer_fields_;
 }
 
 UINT ViewObject::ResolveTarget() {
@@ -163,8 +188,7 @@ UINT ViewObject::ResolveTarget() {
   }
   target->columns = RecordStrings(names.get());
   for (const std::string& type : RecordStrings(types.get())) {
-    const char kind = type.empty() ? 's' : static_cast<char>(std::tolower(static_cast<unsigned char>(type[0])));
-    target->string_columns.push_back(kind != 'i' && kind != 'j');
+    target->string_columns.push_back(!IsIntegerType(type));
   }
   GObjectPtr<LibmsiRecord> keys(libmsi_database_get_primary_keys(database_->get(), target->table.c_str(), nullptr));
   if (!keys) {
@@ -200,7 +224,7 @@ UINT ViewObject::RunStatement(const std::string& sql, LibmsiRecord* parameters) 
   return ERROR_SUCCESS;
 }
 
-UINT ViewObject::Insert(const RecordObject& record) {
+UINT ViewObject::Insert(RecordObject& record) {
   if (database_->read_only()) {
     return ERROR_FUNCTION_FAILED;
   }
@@ -208,20 +232,21 @@ UINT ViewObject::Insert(const RecordObject& record) {
     return result;
   }
   const std::vector<std::string>& columns = target_->columns;
-  if (libmsi_record_get_field_count(record.get()) < columns.size()) {
-    return ERROR_FUNCTION_FAILED;
-  }
   std::string names;
   std::string markers;
   for (const std::string& column : columns) {
     names += (names.empty() ? "" : ",") + Quoted(column);
     markers += markers.empty() ? "?" : ",?";
   }
+  const RecordObject::Locked row(record);
+  if (libmsi_record_get_field_count(row.get()) < columns.size()) {
+    return ERROR_FUNCTION_FAILED;
+  }
   return RunStatement("INSERT INTO " + Quoted(target_->table) + " (" + names + ") VALUES (" + markers + ")",
-                      record.get());
+                      row.get());
 }
 
-UINT ViewObject::Delete(const RecordObject& record) {
+UINT ViewObject::Delete(RecordObject& record) {
   if (record.fetched_from() != serial_ || database_->read_only()) {
     return ERROR_FUNCTION_FAILED;
   }
@@ -234,17 +259,20 @@ UINT ViewObject::Delete(const RecordObject& record) {
   }
   GObjectPtr<LibmsiRecord> key_values(libmsi_record_new(static_cast<guint>(keys.size())));
   std::string condition;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const guint field = static_cast<guint>(keys[i]);
-    const guint slot = static_cast<guint>(i + 1);
-    if (target_->string_columns[keys[i] - 1]) {
-      gchar* text = libmsi_record_get_string(record.get(), field);
-      libmsi_record_set_string(key_values.get(), slot, text);
-      g_free(text);
-    } else {
-      libmsi_record_set_int(key_values.get(), slot, libmsi_record_get_int(record.get(), field));
+  {
+    const RecordObject::Locked row(record);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const guint field = static_cast<guint>(keys[i]);
+      const guint slot = static_cast<guint>(i + 1);
+      if (target_->string_columns[keys[i] - 1]) {
+        gchar* text = libmsi_record_get_string(row.get(), field);
+        libmsi_record_set_string(key_values.get(), slot, text);
+        g_free(text);
+      } else {
+        libmsi_record_set_int(key_values.get(), slot, libmsi_record_get_int(row.get(), field));
+      }
+      condition += (i == 0 ? "" : " AND ") + Quoted(target_->columns[keys[i] - 1]) + " = ?";
     }
-    condition += (i == 0 ? "" : " AND ") + Quoted(target_->columns[keys[i] - 1]) + " = ?";
   }
   const std::string table = Quoted(target_->table);
 
@@ -301,7 +329,7 @@ UINT WINAPI MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord) {
     }
   }
   std::lock_guard<std::mutex> lock(view->database().mutex());
-  return view->Execute(parameters ? parameters->get() : nullptr);
+  return view->Execute(std::move(parameters));
 }
 
 UINT WINAPI MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord) {

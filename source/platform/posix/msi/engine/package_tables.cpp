@@ -54,7 +54,7 @@ GObjectPtr<LibmsiDatabase> OpenReadOnly(const std::string& path, UINT& error) {
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
   }
-  GObjectPtr<LibmsiDatabase> database(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, nullptr));
+  GObjectPtr<LibmsiDatabase> database = OpenLibmsiDatabase(path, LIBMSI_DB_FLAGS_READONLY, nullptr, nullptr);
   error = database ? ERROR_SUCCESS : ERROR_INSTALL_PACKAGE_INVALID;
   return database;
 }

@@ -1,0 +1,17 @@
+#include "installer_vesk/msi_diagnostics_trace.h"
+
+#include <string_view>
+
+#include "installer_vesk/tracer.h"
+#include "platform/msi_diagnostics.h"
+
+namespace installer {
+namespace {
+
+void TraceDiagnostic(std::string_view message) { InstallerRecord(kDetailTraceLevel) << message; }
+
+}  // namespace
+
+void TraceMsiDiagnostics() { platform::SetMsiDiagnosticSink(&TraceDiagnostic); }
+
+}  // namespace installer

@@ -1,0 +1,54 @@
+// The Windows Installer library's diagnostic messages in the process-wide trace log.
+#include "installer_vesk/msi_diagnostics_trace.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "installer_vesk/tracer.h"
+#include "log_file.h"
+#include "platform/msi_diagnostics.h"
+
+#ifndef _WIN32  // msi.dll reports nothing through the seam
+
+namespace {
+
+constexpr char kLog[] = "diagnostics.log";
+
+class MsiDiagnosticsTrace : public tracer_test::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    saved_name_ = tracer_->GetInstallerLogName();
+    saved_level_ = tracer_->GetLevel();
+    tracer_->CloseInstallerLog();
+    tracer_->SetInstallerLogName(kLog);
+    ASSERT_EQ(tracer_->OpenInstallerLog(), 0);
+  }
+
+  void TearDown() override {
+    platform::SetMsiDiagnosticSink(nullptr);
+    tracer_->CloseInstallerLog();
+    tracer_->SetInstallerLogName(saved_name_);
+    tracer_->SetLevel(saved_level_);
+    TempDirTest::TearDown();
+  }
+
+  std::shared_ptr<installer::Tracer> tracer_ = installer::GetTracer();
+  std::string saved_name_;
+  std::uint32_t saved_level_ = 0;
+};
+
+TEST_F(MsiDiagnosticsTrace, MessagesAreDetailRecords) {
+  installer::TraceMsiDiagnostics();
+  platform::ReportMsiDiagnostic("at the default level");
+  tracer_->SetLevel(installer::kDetailTraceLevel);
+  platform::ReportMsiDiagnostic("libmsi warning: table not found");
+  EXPECT_EQ(tracer_test::ReadRecords(kLog), (std::vector<std::string>{"bl\tlibmsi warning: table not found"}));
+}
+
+}  // namespace
+
+#endif
