@@ -99,12 +99,18 @@ void MsiSetupManager::startTask(Handler handler, Operation operation) {
     return;
   }
   std::promise<void> done;
-  lastTask = done.get_future().share();
-  std::thread([self = shared_from_this(), handler = std::move(handler), operation = std::move(operation),
-               done = std::move(done)]() mutable {
-    self->runTask(handler, operation);
-    done.set_value();
-  }).detach();
+  std::shared_future<void> task = done.get_future().share();
+  try {
+    std::thread([self = shared_from_this(), handler = std::move(handler), operation = std::move(operation),
+                 done = std::move(done)]() mutable {
+      self->runTask(handler, operation);
+      done.set_value();
+    }).detach();
+  } catch (...) {
+    busy = false;  // no thread, no task: the script gets the error
+    throw;
+  }
+  lastTask = std::move(task);
 }
 
 template <typename Operation>
@@ -131,11 +137,15 @@ void MsiSetupManager::runTask(const Handler& handler, Operation operation) {
       hasProgress = false;
     }
     cancelRequested = false;
-    std::thread relay([this, handler] { relayProgress(handler); });
+    std::thread relay;
     try {
+      relay = std::thread([this, handler] { relayProgress(handler); });
       result = static_cast<std::int32_t>(operation(*engine, log_flags));
     } catch (const std::exception& error) {
       installer::InstallerRecord() << "Setup task failed: " << error.what();
+      result = kInstallFailure;
+    } catch (...) {
+      installer::InstallerRecord() << "Setup task failed";
       result = kInstallFailure;
     }
     {
@@ -143,7 +153,9 @@ void MsiSetupManager::runTask(const Handler& handler, Operation operation) {
       finished = true;
     }
     relaySignal.notify_all();
-    relay.join();
+    if (relay.joinable()) {
+      relay.join();
+    }
     engine.reset();
   }
   // Free before completed(): the script may start its next task from there.
