@@ -452,8 +452,8 @@ void Session::SelectFeatures() {
     for (int depth = 0; depth < 64; ++depth) {
       const auto row = std::find_if(tables_.features.begin(), tables_.features.end(),
                                     [&](const auto& feature) { return feature.name == current; });
-      if (row == tables_.features.end() || row->parent.empty() || row->parent == current ||
-          features_[row->parent].level <= 0) {
+      const auto parent = row == tables_.features.end() ? features_.end() : features_.find(row->parent);
+      if (parent == features_.end() || row->parent == current || parent->second.level <= 0) {
         break;
       }
       final_state[row->parent] = INSTALLSTATE_LOCAL;
