@@ -2,26 +2,10 @@
 
 #include <windows.h>
 
+#include "kernel_handle.h"
+
 namespace platform {
 namespace {
-
-// Owner of one kernel handle.
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE handle) { reset(handle); }
-  ~Handle() { reset(nullptr); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-  void reset(HANDLE handle) {
-    if (handle_ != nullptr) CloseHandle(handle_);
-    handle_ = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // An inheritable copy of one of our standard handles (null when there is none).
 HANDLE InheritableCopy(DWORD which) {
@@ -38,7 +22,7 @@ HANDLE InheritableCopy(DWORD which) {
 
 struct ChildProcess::State {
   explicit State(HANDLE process) : handle(process) {}
-  Handle handle;
+  KernelHandle handle;
 };
 
 ChildProcess::ChildProcess() = default;
@@ -53,8 +37,8 @@ ErrorCode ChildProcess::Start(const std::vector<std::wstring>& command, const st
 
   // The child gets its standard handles explicitly: inheritable copies of ours, or the file.
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  Handle input(InheritableCopy(STD_INPUT_HANDLE));
-  Handle output, error;
+  KernelHandle input(InheritableCopy(STD_INPUT_HANDLE));
+  KernelHandle output, error;
   if (!output_file.empty()) {
     output.reset(CreateFileW(output_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -2,14 +2,13 @@
 
 #include <windows.h>
 
+#include "kernel_handle.h"
+
 namespace platform {
 
 struct NamedEvent::State {
-  explicit State(HANDLE event) : handle(event) {}
-  ~State() { CloseHandle(handle); }
-  State(const State&) = delete;
-  State& operator=(const State&) = delete;
-  HANDLE handle;
+  explicit State(HANDLE object) : handle(object) {}
+  KernelHandle handle;
 };
 
 NamedEvent::NamedEvent() = default;
@@ -41,14 +40,14 @@ bool NamedEvent::IsOpen() const { return state_ != nullptr; }
 
 ErrorCode NamedEvent::Set() {
   if (!state_) return ERROR_INVALID_HANDLE;
-  return SetEvent(state_->handle) ? kErrorSuccess : GetLastError();
+  return SetEvent(state_->handle.get()) ? kErrorSuccess : GetLastError();
 }
 
 std::uint32_t NamedEvent::Wait() {
   if (!state_) return WAIT_FAILED;
-  return WaitForSingleObject(state_->handle, INFINITE);
+  return WaitForSingleObject(state_->handle.get(), INFINITE);
 }
 
-bool NamedEvent::IsSet() { return state_ && WaitForSingleObject(state_->handle, 0) == WAIT_OBJECT_0; }
+bool NamedEvent::IsSet() { return state_ && WaitForSingleObject(state_->handle.get(), 0) == WAIT_OBJECT_0; }
 
 }  // namespace platform

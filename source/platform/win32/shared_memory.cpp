@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "kernel_handle.h"
+
 namespace platform {
 
 void SharedMemoryView::Unmap() {
@@ -13,11 +15,8 @@ void SharedMemoryView::Unmap() {
 }
 
 struct SharedMemory::State {
-  explicit State(HANDLE mapping) : handle(mapping) {}
-  ~State() { CloseHandle(handle); }
-  State(const State&) = delete;
-  State& operator=(const State&) = delete;
-  HANDLE handle;
+  explicit State(HANDLE object) : handle(object) {}
+  KernelHandle handle;
 };
 
 SharedMemory::SharedMemory() = default;
@@ -49,7 +48,7 @@ bool SharedMemory::IsOpen() const { return state_ != nullptr; }
 ErrorCode SharedMemory::Map(ViewAccess access, std::size_t size, SharedMemoryView& view) const {
   if (!state_) return ERROR_INVALID_HANDLE;
   const DWORD rights = access == ViewAccess::kRead ? FILE_MAP_READ : FILE_MAP_ALL_ACCESS;
-  void* mapping = MapViewOfFile(state_->handle, rights, 0, 0, size);
+  void* mapping = MapViewOfFile(state_->handle.get(), rights, 0, 0, size);
   if (mapping == nullptr) return GetLastError();
   view.Unmap();
   view.mapping_ = mapping;
