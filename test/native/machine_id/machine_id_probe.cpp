@@ -48,7 +48,7 @@ int Run(const std::vector<std::string>& arguments) {
     const platform::DriveSerials disk = sources.drive.ReadSystemDrive();
     std::string board;
     const bool has_board = sources.board.ReadProductAndSerial(board);
-    std::ofstream out(arguments[2]);
+    std::ofstream out(arguments[2], std::ios::binary);
     out << "ata: [" << disk.ata << "]\ndescriptor: [" << disk.descriptor << "]\n"
         << "board: " << (has_board ? "[" + board + "]" : "none") << "\n"
         << "virtual pc: " << sources.probes.VirtualPcGuestCall() << "\nvmware: " << sources.probes.VmwareBackdoor()
