@@ -150,7 +150,7 @@ suite('installer_controller from script', () => {
     }
   });
 
-  // Under Wine, ExitWindowsEx would end the Wine session the tests run in.
+  // Under Wine, ExitWindowsEx would end every process of the prefix, the test runner included.
   test('reboot runs the configured command instead, or reports 50', { skip: underWindows }, () => {
     const { report, logs, read } = run(`${traceAll}
       process.env.INSTALLER_VESK_REBOOT_COMMAND = 'echo rebooted > marker.txt';
