@@ -50,6 +50,29 @@ __attribute__((noinline)) inline std::uint32_t ExecuteVmwareBackdoorRead() {
 }
 #endif
 
+// A backend's guard: runs `execute` and gives its EBX; false when the guard could not
+// be set up or the instruction faulted.
+using GuardRunner = bool (*)(GuardedProbe probe, std::uint32_t (*execute)(), std::uint32_t& ebx);
+
+// The guarded probes' answers under the backend's guard.
+inline bool AskVirtualPc(GuardRunner run_guarded) {
+#ifdef PLATFORM_X86_PROBES
+  std::uint32_t ebx = 1;
+  return run_guarded(GuardedProbe::kVirtualPc, ExecuteVirtualPcGuestCall, ebx) && ebx == 0;
+#else
+  return false;
+#endif
+}
+
+inline bool AskVmware(GuardRunner run_guarded) {
+#ifdef PLATFORM_X86_PROBES
+  std::uint32_t ebx = 0;
+  return run_guarded(GuardedProbe::kVmware, ExecuteVmwareBackdoorRead, ebx) && ebx == kVmwareMagic;
+#else
+  return false;
+#endif
+}
+
 // CPUID leaf 1, ECX bit 31; false where CPUID is missing (__get_cpuid checks the ID flag).
 inline bool ReadHypervisorBit() {
 #ifdef PLATFORM_X86_PROBES

@@ -65,10 +65,8 @@ void GuardHandler(int signal, siginfo_t* info, void* context) {
   ForwardSignal(signal, info, context);
 }
 
-// Runs `execute` with the guard in place. False when the guard could not be set up or
-// the instruction faulted; otherwise `ebx` holds what it returned.
-template <typename Execute>
-bool RunGuarded(GuardedProbe probe, Execute execute, std::uint32_t& ebx) {
+// A probe_detail::GuardRunner.
+bool RunGuarded(GuardedProbe probe, std::uint32_t (*execute)(), std::uint32_t& ebx) {
   std::lock_guard<std::mutex> lock(guard_mutex);
   // The previous handlers are saved before ours goes in, so a forwarded signal never
   // finds them half written.
@@ -95,6 +93,8 @@ bool RunGuarded(GuardedProbe probe, Execute execute, std::uint32_t& ebx) {
   sigaction(SIGILL, &previous_ill, nullptr);
   return !faulted;
 }
+#else
+bool RunGuarded(GuardedProbe, std::uint32_t (*)(), std::uint32_t&) { return false; }
 #endif
 
 bool HasVirtualBoxPciDevice() {
@@ -109,24 +109,8 @@ bool HasVirtualBoxPciDevice() {
 
 class SystemProbes final : public VirtualMachineProbes {
  public:
-  bool VirtualPcGuestCall() override {
-#ifdef PLATFORM_X86_PROBES
-    std::uint32_t ebx = 1;
-    return RunGuarded(GuardedProbe::kVirtualPc, probe_detail::ExecuteVirtualPcGuestCall, ebx) && ebx == 0;
-#else
-    return false;
-#endif
-  }
-
-  bool VmwareBackdoor() override {
-#ifdef PLATFORM_X86_PROBES
-    std::uint32_t ebx = 0;
-    return RunGuarded(GuardedProbe::kVmware, probe_detail::ExecuteVmwareBackdoorRead, ebx) &&
-           ebx == probe_detail::kVmwareMagic;
-#else
-    return false;
-#endif
-  }
+  bool VirtualPcGuestCall() override { return probe_detail::AskVirtualPc(RunGuarded); }
+  bool VmwareBackdoor() override { return probe_detail::AskVmware(RunGuarded); }
 
   bool VirtualBoxDevice() override {
     std::error_code error;
