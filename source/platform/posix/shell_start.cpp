@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -45,11 +46,15 @@ std::uint32_t ShellStart(const std::wstring& file, const std::wstring& directory
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) return ShellErrorFromErrno(error);
   // Nobody waits for the program; this thread reaps it so it does not linger as a zombie.
-  std::thread([pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  try {
+    std::thread([pid] {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // Started all the same; without a thread it stays a zombie until we end.
+  }
   return kShellStartLastError + 1;
 }
 
