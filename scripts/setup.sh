@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 packages=(g++ cmake ninja-build pkg-config make msitools wixl libmsi-dev gcab libgcab-dev
-          libsqlite3-dev mingw-w64 wine64 googletest ca-certificates openssl osslsigncode python3-pefile)
+          libsqlite3-dev libssl-dev uuid-dev mingw-w64 wine64 googletest ca-certificates openssl osslsigncode python3-pefile)
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()

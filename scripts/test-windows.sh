@@ -76,14 +76,15 @@ all_tests=()
 for file in test/script/*.test.js; do all_tests+=("$(windows_path "$root/$file")"); done
 
 # run_script_tests <label> <host executable> <build folder> <test files...>
-# node.exe under Wine cannot write to a pipe: the report goes to a file.
+# node.exe under Wine cannot write to a pipe: the report goes to a file. One test file
+# at a time: several of them use the bootstrapper's named objects.
 status=0
 run_script_tests() {
   local label=$1 host=$2 build_dir=$3 result=0
   shift 3
   local report=$root/build/win32-x64/script-tests-$label.txt
   echo "== script tests: $label"
-  INSTALLER_BUILD_DIR=$(windows_path "$root/$build_dir") wine64 "$host" --test --test-reporter=tap \
+  INSTALLER_BUILD_DIR=$(windows_path "$root/$build_dir") wine64 "$host" --test --test-concurrency=1 --test-reporter=tap \
     "--test-reporter-destination=$(windows_path "$report")" "$@" >"$report.stdout" 2>&1 || result=$?
   cat "$report" "$report.stdout" 2>/dev/null || true
   [ $result = 0 ] || status=$result

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "installer_vesk/bridge/class_registry.h"
+#include "installer_vesk/installer_controller.h"
 #include "installer_vesk/msi_diagnostics_trace.h"
 #include "installer_vesk/msi_setup_manager.h"
 #include "installer_vesk/trace_classes.h"
@@ -43,6 +44,15 @@ FactoryTable MakeFactoryTable() {
     addMethod(*wrapper, "getMsiLogFlags", &MsiSetupManager::getMsiLogFlags);
     addMethod(*wrapper, "initLog", &MsiSetupManager::initLog);
     addMethod(*wrapper, "cancelTask", &MsiSetupManager::cancelTask);
+    return wrapper;
+  };
+  factories["installer_controller"] = [](Napi::Env env) {
+    auto wrapper = MakeClassWrapper(env, std::make_shared<AppController>());
+    addMethod(*wrapper, "reboot", &AppController::reboot);
+    addMethod(*wrapper, "getCommandLine", &AppController::getCommandLine);
+    addMethod(*wrapper, "getWindowsVersionProperty", &AppController::getWindowsVersionProperty);
+    addMethod(*wrapper, "hideSplashScreen", &AppController::hideSplashScreen);
+    addMethod(*wrapper, "getMachineId", &AppController::getMachineId);
     return wrapper;
   };
   return factories;

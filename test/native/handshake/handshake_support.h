@@ -1,50 +1,22 @@
 // Test support: the programs under test, scratch folders, unique object names.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <chrono>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
-#include <vector>
 
-#include "ovra/strings.h"
-#include "platform/child_process.h"
+#include "../support/program_support.h"
 
 namespace handshake_test {
 
-// A program of the build folder; under Wine the Linux root is drive Z:.
-inline std::wstring BuiltProgram(const char* path) {
-  std::wstring program = ovra::WideFromUtf8(path);
-#ifdef _WIN32
-  for (wchar_t& c : program) {
-    if (c == L'/') c = L'\\';
-  }
-  program = L"Z:" + program;
-#endif
-  return program;
-}
+using native_test::BuiltProgram;
+using native_test::ReadFile;
+using native_test::RunToEnd;
+using native_test::ScratchTest;
+using native_test::Wide;
 
 inline std::wstring ProbeProgram() { return BuiltProgram(HANDSHAKE_PROBE); }
 inline std::wstring BootstrapperProgram() { return BuiltProgram(HANDSHAKE_BOOTSTRAPPER); }
-
-inline std::wstring Wide(const std::filesystem::path& path) {
-#ifdef _WIN32
-  return path.wstring();
-#else
-  return ovra::WideFromUtf8(path.string());
-#endif
-}
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // An object name no other test or process uses.
 inline std::wstring UniqueName(const wchar_t* prefix = L"Local\\") {
@@ -52,31 +24,5 @@ inline std::wstring UniqueName(const wchar_t* prefix = L"Local\\") {
   static const auto seed = std::random_device{}();
   return prefix + std::wstring(L"handshake-test-") + std::to_wstring(seed) + L"-" + std::to_wstring(counter++);
 }
-
-// Starts a program and waits for its exit code.
-inline std::uint32_t RunToEnd(const std::vector<std::wstring>& command, const std::wstring& directory = {},
-                              const std::wstring& output = {}) {
-  platform::ChildProcess process;
-  EXPECT_EQ(process.Start(command, directory, output), 0u);
-  std::uint32_t exit_code = 0xDEAD;
-  EXPECT_EQ(process.Wait(exit_code), 0u);
-  return exit_code;
-}
-
-// A fresh folder per test, removed afterwards.
-class ScratchTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("handshake_" + std::to_string(std::random_device{}()) + "_" + std::to_string(stamp));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::filesystem::path dir_;
-};
 
 }  // namespace handshake_test
