@@ -32,7 +32,7 @@ suite('tracing from script', () => {
     assert.deepEqual(report.methods, [
       ['trace'], ['isDebug'], ['turnOnTraces', 'turnOffTraces', 'setTraceLevel', 'getTraceState']]);
     assert.equal(report.toString, 'undefined');
-    assert.deepEqual(report.later, Array(4).fill('Failed to query object'));
+    assert.deepEqual(report.later, ['found', 'found', 'found', 'Failed to query object']);
   });
 
   test('state, levels, long records, reopening and the closing record', () => {
