@@ -95,6 +95,9 @@ suite('package facts from script', () => {
         report.features = features.slice(0, 4);
         report.featureArray = { length: features.length, holes: [4, 5].filter((i) => !(i in features)) };
         report.badFeatures = [attempt(() => info.getProductFeatures([{}, 5])), attempt(() => info.getProductFeatures('x'))];
+        const untouched = [{}];
+        report.asyncFeatures = await new Promise((resolve) => info.getProductFeatures(untouched, resolve));
+        report.untouched = untouched;
         const out = {};
         report.conflicted = info.getConflictedProductInfo(out);
         report.conflict = out.value;
@@ -150,6 +153,8 @@ suite('package facts from script', () => {
     ]);
     assert.deepEqual(report.featureArray, { length: 6, holes: [4, 5] });
     assert.deepEqual(report.badFeatures, ['Error: Failed to convert to specified type', 'Error: Failed to convert to Array type']);
+    assert.equal(report.asyncFeatures, 0);
+    assert.deepEqual(report.untouched, [{}], 'the asynchronous form writes nothing back');
 
     assert.equal(report.conflicted, true);
     assert.deepEqual(report.conflict, { productName: 'Osprey Guard', productCode: guard19, isBeta: false, isQarn: true,
