@@ -201,7 +201,7 @@ struct Converter<Record, std::enable_if_t<IsRecord<Record>::value>> {
     std::vector<napi_value> values;
     values.reserve(Layout().values * records.size());
     for (const Record& record : records) AppendValues(env, record, values);
-    wrappers::MakeBoundRecords(env, Layout(), values, target);
+    wrappers::MakeBoundRecords(env, Layout(), records.size(), values, target);
   }
 
   // The fields as script sees them; nested records are laid out in place.

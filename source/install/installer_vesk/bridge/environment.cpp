@@ -80,8 +80,8 @@ Napi::Function BridgeEnvironment::RecordMaker(Napi::Env env, const v8_helpers::w
   std::string maker;
   if (many) {
     const std::string step = std::to_string(layout.values);
-    maker = "function (target, first, ...v) { for (let i = first, j = 0; j < v.length; ++i, j += " + step +
-            ") target[i] = " +
+    maker = "function (target, first, count, ...v) { for (let i = 0, j = 0; i < count; ++i, j += " + step +
+            ") target[first + i] = " +
             RecordLiteral(layout, next, [](std::size_t i) { return "v[j + " + std::to_string(i) + "]"; }) +
             "; }";
   } else {

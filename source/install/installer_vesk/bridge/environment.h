@@ -37,8 +37,8 @@ class BridgeEnvironment {
 
   // The script function, compiled on first use, that makes objects with that
   // prototype laid out as `layout`: make(v0, v1, ...) returns one; with
-  // `many`, make(target, first, v0, v1, ...) stores as many as the values
-  // make in target[first], target[first + 1], ...
+  // `many`, make(target, first, count, v0, v1, ...) stores `count` of them in
+  // target[first], target[first + 1], ...
   Napi::Function RecordMaker(Napi::Env env, const v8_helpers::wrappers::RecordLayout& layout, bool many);
 
   // The script function, compiled on first use, behind type_converters::AppendRows:

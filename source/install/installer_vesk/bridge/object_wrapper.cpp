@@ -25,19 +25,19 @@ Napi::Object MakeBoundRecord(Napi::Env env, const RecordLayout& layout, const na
   return Napi::Object(env, record);
 }
 
-void MakeBoundRecords(Napi::Env env, const RecordLayout& layout, const std::vector<napi_value>& values,
-                      Napi::Array target) {
-  if (layout.values == 0) return;
+void MakeBoundRecords(Napi::Env env, const RecordLayout& layout, std::size_t count,
+                      const std::vector<napi_value>& values, Napi::Array target) {
   // One call per batch of records, each call's arguments kept well inside the stack.
   constexpr std::size_t kValuesPerCall = 4096;
-  const std::size_t per_call = std::max<std::size_t>(1, kValuesPerCall / layout.values) * layout.values;
+  const std::size_t per_call = std::max<std::size_t>(1, kValuesPerCall / std::max<std::size_t>(1, layout.values));
   const Napi::Function make = BridgeEnvironment::Get(env).RecordMaker(env, layout, true);
   std::vector<napi_value> arguments;
-  for (std::size_t first = 0; first < values.size(); first += per_call) {
-    const std::size_t count = std::min(per_call, values.size() - first);
-    arguments.assign({target, Napi::Number::New(env, static_cast<double>(first / layout.values))});
-    arguments.insert(arguments.end(), values.begin() + static_cast<std::ptrdiff_t>(first),
-                     values.begin() + static_cast<std::ptrdiff_t>(first + count));
+  for (std::size_t first = 0; first < count; first += per_call) {
+    const std::size_t batch = std::min(per_call, count - first);
+    arguments.assign({target, Napi::Number::New(env, static_cast<double>(first)),
+                      Napi::Number::New(env, static_cast<double>(batch))});
+    const auto begin = values.begin() + static_cast<std::ptrdiff_t>(first * layout.values);
+    arguments.insert(arguments.end(), begin, begin + static_cast<std::ptrdiff_t>(batch * layout.values));
     napi_value ignored = nullptr;
     NAPI_THROW_IF_FAILED_VOID(env, napi_call_function(env, env.Undefined(), make, arguments.size(), arguments.data(),
                                                       &ignored));

@@ -42,9 +42,10 @@ struct RecordLayout {
 // environment: an object literal takes its prototype and properties in one
 // step, far faster than adding the properties one by one.
 Napi::Object MakeBoundRecord(Napi::Env env, const RecordLayout& layout, const napi_value* values);
-// As many as `values` holds, stored in target[0], target[1], ...
-void MakeBoundRecords(Napi::Env env, const RecordLayout& layout, const std::vector<napi_value>& values,
-                      Napi::Array target);
+// `count` of them, from count * layout.values values, stored in target[0],
+// target[1], ...
+void MakeBoundRecords(Napi::Env env, const RecordLayout& layout, std::size_t count,
+                      const std::vector<napi_value>& values, Napi::Array target);
 
 // What a method's callback receives as its data; owned by the class object.
 struct MethodBinding {
