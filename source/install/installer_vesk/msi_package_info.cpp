@@ -8,7 +8,6 @@
 #include "installer_vesk/msi_ready.h"
 #include "msi_wrapper/msi_database.h"
 #include "msi_wrapper/setup_engine.h"
-#include "platform/paths.h"
 
 namespace installer {
 namespace {
@@ -33,11 +32,7 @@ std::shared_ptr<const msi::MsiProductInfoInterface> GetPackageInstance() {
   if (package) {
     return package;
   }
-  std::wstring path = GetExecutableDirectory();
-  if (path.empty() || !platform::IsPathSeparator(path.back())) {
-    path += platform::kPathSeparator;
-  }
-  path += msi::DefaultMsiFileName;
+  const std::wstring path = GetExecutableDirectory() + msi::DefaultMsiFileName;  // the directory ends with a separator
   UINT error = ERROR_SUCCESS;
   std::shared_ptr<const msi::MsiProductInfoInterface> created = msi::CreateMsiProductInfo(path, error);
   if (!created) {
