@@ -1,4 +1,4 @@
-# Sourced by the benchmark scripts: builds one benchmark target (Release) in
+# Sourced by the benchmark scripts: builds benchmark targets (Release) in
 # the build folder given as the script's first argument (default: build/bench).
 # Sets root and build.
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,5 +11,5 @@ build_bench() {
   fi
   # shellcheck disable=SC2086
   cmake -S "$root" -B "$build" $generator -DCMAKE_BUILD_TYPE=Release -DINSTALLER_BENCHMARKS=ON -DBUILD_TESTING=OFF >/dev/null
-  cmake --build "$build" --target "$1"
+  cmake --build "$build" --target "$@"
 }

@@ -297,6 +297,13 @@ suite('arrays of records', () => {
     probe.resizePoints(points, 3);
     assert.equal(points.length, 3);
     assert.deepEqual(points.map((point) => point.x), [2, 1, 1]);
+    // Records are made in batches: many cross their boundaries intact.
+    probe.resizePoints(points, 2000);
+    assert.equal(points.length, 2000);
+    assert.deepEqual([points[0].x, points[681].x, points[682].x, points[1999].x], [3, 1, 1, 1]);
+    assert.equal(new Set(points).size, 2000, 'one object per record');
+    assert.deepEqual(Object.keys(points[1999]), ['x', 'weight', 'visible', 'label', 'tag']);
+    assert.equal(points[1999].tag.toString, undefined);
   });
 });
 
@@ -307,5 +314,9 @@ suite('vector results', () => {
     assert.deepEqual(probe.grid(2, 2), [['0:0', '0:1'], ['1:0', '1:1']]);
     assert.deepEqual(probe.grid(1, 0), [[]]);
     assert.deepEqual(probe.grid(0, 5), []);
+    // Made in batches of rows: many cross their boundaries intact.
+    const grid = probe.grid(700, 7);
+    assert.equal(grid.length, 700);
+    assert.ok(grid.every((row, i) => row.length === 7 && row[0] === `${i}:0` && row[6] === `${i}:6`));
   });
 });

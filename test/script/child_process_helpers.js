@@ -7,7 +7,10 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 
-function runInFreshProcess(addonPath, body) {
+// options: execPath, the host to run (default: this node); env, variables added
+// to ours; prepare(dir), called with the child's directory before it starts;
+// timeout in milliseconds (default 60000).
+function runInFreshProcess(addonPath, body, options = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-test-'));
   const script = path.join(dir, 'child.js');
   fs.writeFileSync(script, [
@@ -18,7 +21,10 @@ function runInFreshProcess(addonPath, body) {
     "process.on('exit', () => fs.writeFileSync('report.json', JSON.stringify(report)));",
     body,
   ].join('\n'));
-  const result = spawnSync(process.execPath, [script], { cwd: dir, stdio: 'ignore', timeout: 60000 });
+  if (options.prepare) options.prepare(dir);
+  const result = spawnSync(options.execPath || process.execPath, [script], {
+    cwd: dir, stdio: 'ignore', timeout: options.timeout || 60000, env: { ...process.env, ...options.env },
+  });
   if (result.status !== 0) throw new Error(`child exited with ${result.status} (${result.error || result.signal})`);
   const report = JSON.parse(fs.readFileSync(path.join(dir, 'report.json'), 'utf8'));
   const logs = fs.readdirSync(dir).filter((name) => name.endsWith('.log'));

@@ -26,13 +26,13 @@ suite('tracing from script', () => {
       report.same = keys.every((key) => addon.query(key) === addon.query(key));
       report.methods = keys.map((key) => Object.keys(addon.query(key)));
       report.toString = typeof addon.query('trace_helper').toString;
-      report.later = ['application', 'msi_product_info', 'msi_package_info'].map((key) => { try { addon.query(key); return 'found'; } catch (e) { return e.message; } });
+      report.others = ['application', 'msi_product_info', 'msi_package_info', 'installer_controller', 'no_such_class'].map((key) => { try { addon.query(key); return 'found'; } catch (e) { return e.message; } });
     `);
     assert.equal(report.same, true);
     assert.deepEqual(report.methods, [
       ['trace'], ['isDebug'], ['turnOnTraces', 'turnOffTraces', 'setTraceLevel', 'getTraceState']]);
     assert.equal(report.toString, 'undefined');
-    assert.deepEqual(report.later, Array(3).fill('Failed to query object'));
+    assert.deepEqual(report.others, ['found', 'found', 'found', 'found', 'Failed to query object']);
   });
 
   test('state, levels, long records, reopening and the closing record', () => {

@@ -134,6 +134,28 @@ inline std::u16string Utf16FromWide(const std::wstring& s) {
   return out;
 }
 
+// Encodes as Utf16FromWide does, straight into a buffer of `capacity` units:
+// writes the units that fit and returns the length of the whole text.
+inline std::size_t Utf16FromWide(std::wstring_view s, char16_t* out, std::size_t capacity) {
+  std::size_t length = 0;
+  const auto put = [&](char32_t unit) {
+    if (length < capacity) {
+      out[length] = static_cast<char16_t>(unit);
+    }
+    ++length;
+  };
+  for (std::size_t i = 0; i < s.size();) {
+    const char32_t c = text_detail::NextCodePoint(s.data(), s.size(), i);
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return length;
+}
+
 inline std::string Utf8FromWide(const std::wstring& s) {
   std::string out;
   out.reserve(s.size());

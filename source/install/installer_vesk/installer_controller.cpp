@@ -1,12 +1,18 @@
 #include "installer_vesk/installer_controller.h"
 
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 
 #include "installer_vesk/bootstrapper_objects.h"
 #include "installer_vesk/interop_helpers.h"
 #include "installer_vesk/tracer.h"
+#include "msi_wrapper/msi_database.h"
+#include "msi_wrapper/product_info.h"
+#include "msi_wrapper/setup_engine.h"
 #include "platform/named_event.h"
 #include "platform/os_version.h"
+#include "platform/shell_start.h"
 
 namespace installer {
 namespace {
@@ -19,6 +25,15 @@ std::wstring FormatVersion(const platform::OsVersion& version) {
 }
 
 }  // namespace
+
+const wchar_t kPreReleaseProductCode[] = L"{0F30C04E-E20E-4A5D-95AE-BF041D6CF673}";
+
+std::wstring ShellExecTargetProgram(const std::wstring& target) {
+  if (target.size() < 2) throw std::out_of_range("invalid string position");
+  const std::wstring::size_type close = target.find(L']', 2);
+  if (target.compare(0, 2, L"[#") == 0 && close != std::wstring::npos) return target.substr(2, close - 2);
+  return target.substr(2);
+}
 
 ControllerServices SystemControllerServices() {
   return ControllerServices{platform::SystemRestartService(), machine_id::SystemSources()};
@@ -34,6 +49,16 @@ std::int32_t AppController::reboot() {
     InstallerRecord() << "Reboot is not supported here: " << result;
   }
   return static_cast<std::int32_t>(result);
+}
+
+std::int32_t AppController::startProduct() {
+  UINT error = ERROR_SUCCESS;
+  const auto package = msi_wrapper::CreateMsiProductInfo(msi_wrapper::DefaultMsiFileName, error);
+  if (!package) return static_cast<std::int32_t>(error);
+  const std::wstring directory = package->GetInstallDirectory();
+  const std::wstring program = ShellExecTargetProgram(package->GetProperty(L"WixShellExecTarget"));
+  const std::uint32_t started = platform::ShellStart(program, directory);
+  return started > platform::kShellStartLastError ? 0 : static_cast<std::int32_t>(started);
 }
 
 std::wstring AppController::getCommandLine() {
@@ -57,6 +82,30 @@ std::wstring AppController::getWindowsVersionProperty() {
   }
   InstallerRecord(kDetailTraceLevel) << text;  // once: only the call that computed it gets here
   return text;
+}
+
+std::wstring AppController::getCurrentPath() { return GetExecutableDirectory(); }
+
+std::int32_t AppController::fixBeta() {
+  UINT error = ERROR_UNKNOWN_PRODUCT;
+  const auto product = msi_wrapper::CreateMsiProductInstalledInfo(kPreReleaseProductCode, error);
+  if (!product) return static_cast<std::int32_t>(error);
+  const auto database = msi_wrapper::OpenMsiDatabase(product->GetProperty(L"LocalPackage"), error,
+                                                     msi_wrapper::MsiOpenMode::kDirect);
+  if (!database) return static_cast<std::int32_t>(error);
+  {
+    std::unique_ptr<msi_wrapper::MsiView> view;
+    error = database->OpenView(L"select * from Property", view);
+    if (error != ERROR_SUCCESS) return static_cast<std::int32_t>(error);
+    const auto record = view->CreateRecord(2);
+    if ((error = record->SetString(1, L"AGREETOEULA")) != ERROR_SUCCESS ||
+        (error = record->SetString(2, L"1")) != ERROR_SUCCESS ||
+        (error = view->Insert(record)) != ERROR_SUCCESS) {
+      return static_cast<std::int32_t>(error);
+    }
+  }
+  // Without a commit, closing a direct-mode database drops the insert.
+  return static_cast<std::int32_t>(database->Commit());
 }
 
 std::int32_t AppController::hideSplashScreen() {

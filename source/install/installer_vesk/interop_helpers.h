@@ -1,4 +1,5 @@
-// The user interface's side of the bootstrapper's command-line block.
+// The host executable's directory, and the user interface's side of the
+// bootstrapper's command-line block.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,18 @@
 #include "platform/shared_memory.h"
 
 namespace installer {
+
+// The host executable's directory, ending with one separator ("C:\\Apps\\",
+// "/opt/app/"; a drive root keeps its own: "C:\\"). Found on the first call
+// and kept for the process, also when several threads make the first call.
+// Throws ovra::CheckResultFailedException when the executable's path cannot
+// be read (the next call tries again).
+std::wstring GetExecutableDirectory();
+
+// The directory part of an executable's full path, without a trailing
+// separator except a root's ("C:\\", "/"): what precedes its last separator
+// (platform::IsPathSeparator), "X:" for a Windows path "X:name", else empty.
+std::wstring ExecutableDirectoryOf(const std::wstring& executable_path);
 
 // Holds the command-line block mapped for reading and writing while a reader works.
 // Creates the block when the bootstrapper has not (it then reads as empty text).

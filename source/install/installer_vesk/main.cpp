@@ -3,9 +3,13 @@
 
 #include <memory>
 
+#include "installer_vesk/application.h"
 #include "installer_vesk/bridge/class_registry.h"
 #include "installer_vesk/installer_controller.h"
+#include "installer_vesk/installer_records.h"
 #include "installer_vesk/msi_diagnostics_trace.h"
+#include "installer_vesk/msi_package_info.h"
+#include "installer_vesk/msi_product_info.h"
 #include "installer_vesk/msi_setup_manager.h"
 #include "installer_vesk/trace_classes.h"
 
@@ -49,10 +53,42 @@ FactoryTable MakeFactoryTable() {
   factories["installer_controller"] = [](Napi::Env env) {
     auto wrapper = MakeClassWrapper(env, std::make_shared<AppController>());
     addMethod(*wrapper, "reboot", &AppController::reboot);
+    addMethod(*wrapper, "startProduct", &AppController::startProduct);
     addMethod(*wrapper, "getCommandLine", &AppController::getCommandLine);
     addMethod(*wrapper, "getWindowsVersionProperty", &AppController::getWindowsVersionProperty);
+    addMethod(*wrapper, "getCurrentPath", &AppController::getCurrentPath);
+    addMethod(*wrapper, "fixBeta", &AppController::fixBeta);
     addMethod(*wrapper, "hideSplashScreen", &AppController::hideSplashScreen);
     addMethod(*wrapper, "getMachineId", &AppController::getMachineId);
+    return wrapper;
+  };
+  factories["msi_product_info"] = [](Napi::Env env) {
+    auto wrapper = MakeClassWrapper(env, std::make_shared<MsiProductInfo>());
+    addMethod(*wrapper, "isValid", &MsiProductInfo::isValid);
+    addMethod(*wrapper, "getPackageCode", &MsiProductInfo::getPackageCode);
+    return wrapper;
+  };
+  factories["msi_package_info"] = [](Napi::Env env) {
+    auto wrapper = MakeClassWrapper(env, std::make_shared<MsiPackageInfo>());
+    addMethod(*wrapper, "getProductName", &MsiPackageInfo::getProductName);
+    addMethod(*wrapper, "getInstallDirectory", &MsiPackageInfo::getInstallDirectory);
+    addMethod(*wrapper, "getMsiFilePath", &MsiPackageInfo::getMsiFilePath);
+    addMethod(*wrapper, "getProductCode", &MsiPackageInfo::getProductCode);
+    addMethod(*wrapper, "getEdition", &MsiPackageInfo::getEdition);
+    addMethod(*wrapper, "getProperty", &MsiPackageInfo::getProperty);
+    addMethod(*wrapper, "getProductFeatures", &MsiPackageInfo::getProductFeatures);
+    addMethod(*wrapper, "getSetupType", &MsiPackageInfo::getSetupType);
+    addMethod(*wrapper, "getCabFileNames", &MsiPackageInfo::getCabFileNames);
+    addMethod(*wrapper, "getConflictedProductInfo", &MsiPackageInfo::getConflictedProductInfo);
+    addMethod(*wrapper, "getRebrandingCode", &MsiPackageInfo::getRebrandingCode);
+    addMethod(*wrapper, "getPremiumLink", &MsiPackageInfo::getPremiumLink);
+    addMethod(*wrapper, "executeQuery", &MsiPackageInfo::executeQuery);
+    return wrapper;
+  };
+  factories["application"] = [](Napi::Env env) {
+    auto wrapper = MakeClassWrapper(env, std::make_shared<Application>());
+    addMethod(*wrapper, "run", &Application::run);
+    addMethod(*wrapper, "join", &Application::join);
     return wrapper;
   };
   return factories;

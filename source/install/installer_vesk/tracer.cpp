@@ -9,6 +9,7 @@
 
 #include "ovra/strings.h"
 #include "platform/local_time.h"
+#include "platform/paths.h"
 
 namespace installer {
 namespace {
@@ -33,8 +34,10 @@ struct FreeBlock {
 
 Tracer::Tracer(std::time_t created) {
   const std::tm local = platform::LocalTime(created);
-  installer_log_name_ = FormatTime(kInstallerLogPattern, local);
-  msi_log_name_ = FormatTime(kMsiLogPattern, local);
+  installer_log_file_ = FormatTime(kInstallerLogPattern, local);
+  msi_log_file_ = FormatTime(kMsiLogPattern, local);
+  installer_log_name_ = installer_log_file_;
+  msi_log_name_ = msi_log_file_;
 }
 
 Tracer::~Tracer() {
@@ -149,6 +152,25 @@ std::string Tracer::GetMsiLogName() const {
 void Tracer::SetMsiLogName(std::string name) {
   std::lock_guard<std::mutex> lock(mutex_);
   msi_log_name_ = std::move(name);
+}
+
+void Tracer::SetLogDirectory(const std::string& directory) {
+  if (directory.empty()) {
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  installer_log_name_ = PrefixDirectory(directory, installer_log_file_);
+  msi_log_name_ = PrefixDirectory(directory, msi_log_file_);
+}
+
+std::string PrefixDirectory(const std::string& directory, const std::string& name) {
+  // A directory ending with a separator takes the name as it is (on Windows a
+  // '/' counts as one too; elsewhere a backslash belongs to the folder's name).
+  const bool separated = !directory.empty() && platform::IsPathSeparator(static_cast<unsigned char>(directory.back()));
+  if (separated || name.empty()) {
+    return directory + name;
+  }
+  return directory + static_cast<char>(platform::kPathSeparator) + name;
 }
 
 std::shared_ptr<Tracer> GetTracer() {

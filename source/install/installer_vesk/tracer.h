@@ -67,6 +67,11 @@ class Tracer final : public ovra::ITracer {
   void SetInstallerLogName(std::string name);
   std::string GetMsiLogName() const;
   void SetMsiLogName(std::string name);
+  // Names both logs `directory` followed by the file names they had when the
+  // tracer was created, so that a later directory replaces an earlier one
+  // instead of nesting in it. An empty directory changes nothing. An open log
+  // stays on its file.
+  void SetLogDirectory(const std::string& directory);
 
  private:
   mutable std::mutex mutex_;  // the stream and both names
@@ -74,7 +79,14 @@ class Tracer final : public ovra::ITracer {
   std::atomic<std::uint32_t> level_{kInstallerTraceLevel};
   std::string installer_log_name_;
   std::string msi_log_name_;
+  // The names as created, without a directory.
+  std::string installer_log_file_;
+  std::string msi_log_file_;
 };
+
+// `directory` and `name` joined by the system's separator (platform::kPathSeparator),
+// which is left out when the directory already ends with one or the name is empty.
+std::string PrefixDirectory(const std::string& directory, const std::string& name);
 
 // The process-wide tracer, created on first use.
 std::shared_ptr<Tracer> GetTracer();

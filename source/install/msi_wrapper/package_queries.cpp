@@ -6,6 +6,7 @@
 #include "msi_wrapper/msi_database.h"
 #include "msi_wrapper/msi_handle.h"
 #include "msi_wrapper/wide_number.h"
+#include "platform/paths.h"
 
 namespace installer::msi_wrapper {
 namespace {
@@ -152,7 +153,7 @@ UINT ResolveDirectoryPath(MSIHANDLE database, const std::wstring& directory, std
     if (bar != std::wstring::npos) {
       default_dir.erase(0, bar + 1);
     }
-    path = default_dir + L"\\" + path;
+    path = default_dir + platform::kPathSeparator + path;
     current = parent;
   }
 }

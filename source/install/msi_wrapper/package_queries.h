@@ -76,8 +76,9 @@ std::unique_ptr<MsiPackageInfoInterface> CreateMsiPackageInfo(const std::wstring
 UINT QueryProperty(MSIHANDLE database, const std::wstring& name, std::wstring& value);
 
 // Prepends to `path` the directory's path below the folder that sits directly
-// under TARGETDIR, each level's long name followed by a backslash (so a
-// directory two levels below that folder yields "M\P\"). A missing row ends the
+// under TARGETDIR, each level's long name followed by the system's separator
+// (platform::kPathSeparator: a directory two levels below that folder yields
+// "M\P\" on Windows, "M/P/" elsewhere). A missing row ends the
 // walk with ERROR_NO_MORE_ITEMS and a loop in the parent links with
 // ERROR_INVALID_DATA; `path` then holds what was prepended so far.
 UINT ResolveDirectoryPath(MSIHANDLE database, const std::wstring& directory, std::wstring& path);

@@ -7,6 +7,7 @@
 #include "msi_wrapper/msi_database.h"
 #include "msi_wrapper/msi_handle.h"
 #include "msi_wrapper/package_queries.h"
+#include "platform/paths.h"
 #include "test_packages.h"
 
 namespace {
@@ -88,6 +89,14 @@ TEST_F(PackageQueries, PropertyNamesAreLookedUpLiterally) {
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, QueryProperty(edge_.get(), L"productname", value));  // case counts
 }
 
+// A path written with '/' in the system's own separators.
+std::wstring SystemPath(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (c == L'/') c = platform::kPathSeparator;
+  }
+  return path;
+}
+
 TEST_F(PackageQueries, DirectoryPaths) {
   struct Case {
     const wchar_t* directory;
@@ -95,31 +104,31 @@ TEST_F(PackageQueries, DirectoryPaths) {
     const wchar_t* path;
   };
   const Case cases[] = {
-      {L"INSTALLDIR", ERROR_SUCCESS, L"Egret Labs\\Suite Tools\\"},  // short|long names give the long one
-      {L"VendorDir", ERROR_SUCCESS, L"Egret Labs\\"},
-      {L"PLUGINDIR", ERROR_SUCCESS, L"Egret Labs\\Suite Tools\\plugins\\"},
-      {L"PIPEDIR", ERROR_SUCCESS, L"Egret Labs\\Suite Tools\\b|c\\"},  // only the first bar splits
-      {L"O'DIR", ERROR_SUCCESS, L"Egret Labs\\Suite Tools\\quoted\\"},
+      {L"INSTALLDIR", ERROR_SUCCESS, L"Egret Labs/Suite Tools/"},  // short|long names give the long one
+      {L"VendorDir", ERROR_SUCCESS, L"Egret Labs/"},
+      {L"PLUGINDIR", ERROR_SUCCESS, L"Egret Labs/Suite Tools/plugins/"},
+      {L"PIPEDIR", ERROR_SUCCESS, L"Egret Labs/Suite Tools/b|c/"},  // only the first bar splits
+      {L"O'DIR", ERROR_SUCCESS, L"Egret Labs/Suite Tools/quoted/"},
       {L"TOPDIR", ERROR_SUCCESS, L""},  // directly under TARGETDIR
       {L"ProgramFilesFolder", ERROR_SUCCESS, L""},
       {L"ROOTLESS", ERROR_SUCCESS, L""},
       {L"UNKNOWN", ERROR_NO_MORE_ITEMS, L""},
-      {L"ORPHAN", ERROR_NO_MORE_ITEMS, L"Orphan\\"},  // the parent row is missing
-      {L"LOOP_A", ERROR_INVALID_DATA, L"Loop C\\Loop B\\Loop A\\"},
-      {L"SELF", ERROR_INVALID_DATA, L"Self\\"},
+      {L"ORPHAN", ERROR_NO_MORE_ITEMS, L"Orphan/"},  // the parent row is missing
+      {L"LOOP_A", ERROR_INVALID_DATA, L"Loop C/Loop B/Loop A/"},
+      {L"SELF", ERROR_INVALID_DATA, L"Self/"},
   };
   for (const Case& c : cases) {
     std::wstring path;
     EXPECT_EQ(c.result, ResolveDirectoryPath(edge_.get(), c.directory, path)) << c.directory;
-    EXPECT_EQ(c.path, path) << c.directory;
+    EXPECT_EQ(SystemPath(c.path), path) << c.directory;
   }
 
   std::wstring path = L"core.txt";
   EXPECT_EQ(ERROR_SUCCESS, ResolveDirectoryPath(edge_.get(), L"INSTALLDIR", path));
-  EXPECT_EQ(L"Egret Labs\\Suite Tools\\core.txt", path);
+  EXPECT_EQ(SystemPath(L"Egret Labs/Suite Tools/core.txt"), path);
   path.clear();
   EXPECT_EQ(ERROR_SUCCESS, ResolveDirectoryPath(plain_.get(), L"INSTALLDIR", path));
-  EXPECT_EQ(L"Heron Works\\Backup\\", path);
+  EXPECT_EQ(SystemPath(L"Heron Works/Backup/"), path);
 }
 
 TEST_F(PackageQueries, FeaturesWithConditions) {

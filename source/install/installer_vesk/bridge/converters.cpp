@@ -1,5 +1,8 @@
 #include "installer_vesk/bridge/converters.h"
 
+#include <iterator>
+
+#include "installer_vesk/bridge/environment.h"
 #include "ovra/strings.h"
 
 namespace electron::node_interop::v8_helpers::type_converters {
@@ -59,7 +62,25 @@ Napi::Value Converter<std::string>::ToScript(Napi::Env env, const std::string& v
 }
 
 Napi::Value Converter<std::wstring>::ToScript(Napi::Env env, const std::wstring& value) {
-  return Napi::String::New(env, ovra::Utf16FromWide(value));
+  // Most texts fit on the stack: no allocation on the way to script.
+  char16_t units[256];
+  const std::size_t length = ovra::Utf16FromWide(value, units, std::size(units));
+  if (length > std::size(units)) {
+    return Napi::String::New(env, ovra::Utf16FromWide(value));
+  }
+  napi_value result;
+  NAPI_THROW_IF_FAILED(env, napi_create_string_utf16(env, units, length, &result), Napi::Value());
+  return Napi::Value(env, result);
+}
+
+void AppendRows(Napi::Env env, Napi::Array target, const std::vector<napi_value>& rows) {
+  std::vector<napi_value> arguments;
+  arguments.reserve(rows.size() + 1);
+  arguments.push_back(target);
+  arguments.insert(arguments.end(), rows.begin(), rows.end());
+  napi_value ignored = nullptr;
+  NAPI_THROW_IF_FAILED_VOID(env, napi_call_function(env, env.Undefined(), BridgeEnvironment::Get(env).RowAppender(env),
+                                                    arguments.size(), arguments.data(), &ignored));
 }
 
 }  // namespace electron::node_interop::v8_helpers::type_converters

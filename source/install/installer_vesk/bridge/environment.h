@@ -5,11 +5,13 @@
 
 #include <napi.h>
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "installer_vesk/bridge/object_wrapper.h"
 
@@ -33,6 +35,16 @@ class BridgeEnvironment {
   // no ordinary prototype chain.
   void DetachPrototype(Napi::Object object) const;
 
+  // The script function, compiled on first use, that makes objects with that
+  // prototype laid out as `layout`: make(v0, v1, ...) returns one; with
+  // `many`, make(target, first, count, v0, v1, ...) stores `count` of them in
+  // target[first], target[first + 1], ...
+  Napi::Function RecordMaker(Napi::Env env, const v8_helpers::wrappers::RecordLayout& layout, bool many);
+
+  // The script function, compiled on first use, behind type_converters::AppendRows:
+  // append(target, n0, values..., n1, values..., ...).
+  Napi::Function RowAppender(Napi::Env env);
+
  private:
   BridgeEnvironment(Napi::Env env, FactoryTable factories);
 
@@ -40,6 +52,8 @@ class BridgeEnvironment {
   std::map<std::string, std::shared_ptr<v8_helpers::wrappers::IObjectWrapper>> instances_;
   Napi::FunctionReference setPrototypeOf_;
   Napi::Reference<Napi::External<void>> boundPrototype_;
+  std::map<std::pair<const v8_helpers::wrappers::RecordLayout*, bool>, Napi::FunctionReference> recordMakers_;
+  Napi::FunctionReference rowAppender_;
 };
 
 }  // namespace electron::node_interop

@@ -75,10 +75,7 @@ void WriteBack(Napi::Env env, Napi::Value argument, const V& value) {
     Napi::Array array = argument.As<Napi::Array>();
     const std::uint32_t length = array.Length();
     for (std::uint32_t i = static_cast<std::uint32_t>(value.size()); i < length; ++i) array.Delete(i);
-    for (std::size_t i = 0; i < value.size(); ++i) {
-      array.Set(static_cast<std::uint32_t>(i),
-                type_converters::Converter<typename V::value_type>::ToScript(env, value[i]));
-    }
+    type_converters::Converter<typename V::value_type>::ToScriptInto(env, value, array);
   } else if (type_converters::IsEmptyObject(argument)) {
     // Only an empty object receives "value"; a primitive or a filled object is left alone.
     argument.As<Napi::Object>().Set(type_converters::kBoxProperty,

@@ -1,5 +1,7 @@
 #include "installer_vesk/bridge/object_wrapper.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <stdexcept>
 
 #include "installer_vesk/bridge/environment.h"
@@ -15,10 +17,31 @@ napi_value ReturnThis(napi_env env, napi_callback_info info) {
 
 }  // namespace
 
-Napi::Object MakeBoundObject(Napi::Env env) {
-  Napi::Object object = Napi::Object::New(env);
-  BridgeEnvironment::Get(env).DetachPrototype(object);
-  return object;
+Napi::Object MakeBoundRecord(Napi::Env env, const RecordLayout& layout, const napi_value* values) {
+  const Napi::Function make = BridgeEnvironment::Get(env).RecordMaker(env, layout, false);
+  napi_value record = nullptr;
+  NAPI_THROW_IF_FAILED(env, napi_call_function(env, env.Undefined(), make, layout.values, values, &record),
+                       Napi::Object());
+  return Napi::Object(env, record);
+}
+
+void MakeBoundRecords(Napi::Env env, const RecordLayout& layout, std::size_t count,
+                      const std::vector<napi_value>& values, Napi::Array target) {
+  // One call per batch of records, each call's arguments kept well inside the stack.
+  constexpr std::size_t kValuesPerCall = 4096;
+  const std::size_t per_call = std::max<std::size_t>(1, kValuesPerCall / std::max<std::size_t>(1, layout.values));
+  const Napi::Function make = BridgeEnvironment::Get(env).RecordMaker(env, layout, true);
+  std::vector<napi_value> arguments;
+  for (std::size_t first = 0; first < count; first += per_call) {
+    const std::size_t batch = std::min(per_call, count - first);
+    arguments.assign({target, Napi::Number::New(env, static_cast<double>(first)),
+                      Napi::Number::New(env, static_cast<double>(batch))});
+    const auto begin = values.begin() + static_cast<std::ptrdiff_t>(first * layout.values);
+    arguments.insert(arguments.end(), begin, begin + static_cast<std::ptrdiff_t>(batch * layout.values));
+    napi_value ignored = nullptr;
+    NAPI_THROW_IF_FAILED_VOID(env, napi_call_function(env, env.Undefined(), make, arguments.size(), arguments.data(),
+                                                      &ignored));
+  }
 }
 
 void BoundClassObject::AddMethod(std::string name, napi_callback callback, std::unique_ptr<MethodBinding> binding) {

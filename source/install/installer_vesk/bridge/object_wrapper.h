@@ -14,6 +14,7 @@
 
 #include <napi.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <utility>
@@ -21,8 +22,30 @@
 
 namespace electron::node_interop::v8_helpers::wrappers {
 
-// A new empty object without an ordinary prototype chain.
-Napi::Object MakeBoundObject(Napi::Env env);
+// The own properties of a record's script object, in order: each field is a
+// plain value or, with `nested` set, a record of its own. A layout lives as
+// long as the program (its address names it) and its names are identifiers
+// other than "__proto__".
+struct RecordLayout {
+  struct Field {
+    const char* name;
+    const RecordLayout* nested;
+  };
+  const Field* fields;
+  std::size_t count;
+  std::size_t values;  // plain values of one record, those of nested records included
+};
+
+// New objects without an ordinary prototype chain, laid out as `layout` says,
+// from layout.values plain values each, in field order (a nested record's in
+// its place). They are made by script functions compiled once per layout and
+// environment: an object literal takes its prototype and properties in one
+// step, far faster than adding the properties one by one.
+Napi::Object MakeBoundRecord(Napi::Env env, const RecordLayout& layout, const napi_value* values);
+// `count` of them, from count * layout.values values, stored in target[0],
+// target[1], ...
+void MakeBoundRecords(Napi::Env env, const RecordLayout& layout, std::size_t count,
+                      const std::vector<napi_value>& values, Napi::Array target);
 
 // What a method's callback receives as its data; owned by the class object.
 struct MethodBinding {

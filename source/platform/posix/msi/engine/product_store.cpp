@@ -1,7 +1,6 @@
 #include "product_store.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -18,6 +17,7 @@
 #include <utility>
 
 #include "ovra/strings.h"
+#include "posix/installer_state.h"
 
 namespace msi_posix {
 namespace fs = std::filesystem;
@@ -161,24 +161,6 @@ void Undo(const JournalEntry& entry) {
     case JournalEntry::Kind::kMovedAside:
       return PutBack(path, PathFromWide(entry.backup));
   }
-}
-
-// The state folder the environment names; empty when there is no home folder.
-fs::path CurrentHome() {
-  if (const char* home = std::getenv("INSTALLER_VESK_HOME"); home && *home) return home;
-  std::string user_home;
-  if (const char* home = std::getenv("HOME"); home && *home) {
-    user_home = home;
-  } else {
-    passwd entry{};
-    passwd* found = nullptr;
-    std::string buffer(16384, '\0');
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
-      user_home = found->pw_dir;
-    }
-  }
-  if (user_home.empty()) return {};
-  return fs::path(user_home) / ".local" / "share" / "installer_vesk";
 }
 
 // --- SQLite
@@ -563,7 +545,7 @@ ProductStore::ProductStore(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) 
 ProductStore::~ProductStore() = default;
 
 std::shared_ptr<ProductStore> ProductStore::ForCurrentHome() {
-  const fs::path configured = CurrentHome();
+  const fs::path configured = platform::posix_detail::InstallerStateFolder();
   std::error_code error;
   fs::path home = configured.empty() ? fs::path() : fs::absolute(configured, error).lexically_normal();
   if (error || home.empty()) return nullptr;
@@ -618,7 +600,7 @@ std::shared_ptr<ProductStore> ProductStore::ForCurrentHome() {
 }
 
 const fs::path& ProductStore::home() const { return impl_->home; }
-fs::path ProductStore::drive_root() const { return impl_->home / "drive"; }
+fs::path ProductStore::drive_root() const { return platform::posix_detail::DriveRoot(impl_->home); }
 fs::path ProductStore::package_cache() const { return impl_->home / "packages"; }
 
 bool ProductStore::IsRegistered(const std::wstring& product_code) const {

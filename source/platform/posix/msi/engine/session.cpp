@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "ovra/strings.h"
+#include "posix/installer_state.h"
 #include "text.h"
 
 namespace msi_posix {
@@ -105,15 +106,18 @@ Session::~Session() { channel_.Finish(ERROR_SUCCESS); }
 
 void Session::SetBuiltInProperties(const std::wstring& path) {
   const std::wstring drive = WithSlash(ovra::WideFromUtf8(store_->drive_root().string()));
+  // The folder the platform seam names as Program Files.
+  const std::wstring program_files =
+      WithSlash(ovra::WideFromUtf8(platform::posix_detail::ProgramFilesFolder(store_->drive_root()).string()));
   const std::wstring user = UserName();
   const std::wstring profile = drive + L"Users/" + user + L"/";
   const std::pair<const wchar_t*, std::wstring> folders[] = {
       {L"ROOTDRIVE", drive},
       {L"WindowsVolume", drive},
-      {L"ProgramFilesFolder", drive + L"Program Files/"},
-      {L"ProgramFiles64Folder", drive + L"Program Files/"},
-      {L"CommonFilesFolder", drive + L"Program Files/Common Files/"},
-      {L"CommonFiles64Folder", drive + L"Program Files/Common Files/"},
+      {L"ProgramFilesFolder", program_files},
+      {L"ProgramFiles64Folder", program_files},
+      {L"CommonFilesFolder", program_files + L"Common Files/"},
+      {L"CommonFiles64Folder", program_files + L"Common Files/"},
       {L"CommonAppDataFolder", drive + L"ProgramData/"},
       {L"WindowsFolder", drive + L"Windows/"},
       {L"SystemFolder", drive + L"Windows/System32/"},

@@ -1,5 +1,5 @@
 // Windows Installer definitions (msidefs.h): the summary-information
-// property identifiers.
+// property identifiers and the Upgrade table's attribute bits.
 #pragma once
 
 #define PID_DICTIONARY 0
@@ -25,3 +25,12 @@
 #define PID_MSIVERSION PID_PAGECOUNT
 #define PID_MSISOURCE PID_WORDCOUNT
 #define PID_MSIRESTRICT PID_CHARCOUNT
+
+enum msidbUpgradeAttributes {
+  msidbUpgradeAttributesMigrateFeatures = 0x00000001,
+  msidbUpgradeAttributesOnlyDetect = 0x00000002,
+  msidbUpgradeAttributesIgnoreRemoveFailure = 0x00000004,
+  msidbUpgradeAttributesVersionMinInclusive = 0x00000100,
+  msidbUpgradeAttributesVersionMaxInclusive = 0x00000200,
+  msidbUpgradeAttributesLanguagesExclusive = 0x00000400
+};

@@ -1,0 +1,40 @@
+#include "platform/paths.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "installer_state.h"
+#include "named_object.h"
+#include "ovra/strings.h"
+
+namespace platform {
+
+const wchar_t kPathSeparator = L'/';
+
+bool IsPathSeparator(wchar_t c) { return c == L'/'; }
+
+ErrorCode GetProgramFilesFolder(std::wstring& folder) {
+  const std::filesystem::path state = posix_detail::InstallerStateFolder();
+  if (state.empty()) return kErrorPathNotFound;
+  folder = ovra::WideFromUtf8(posix_detail::ProgramFilesFolder(posix_detail::DriveRoot(state)).string());
+  return kErrorSuccess;
+}
+
+ErrorCode GetExecutablePath(std::wstring& path) {
+  std::string target(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size());
+    if (length < 0) return posix_detail::ErrorFromErrno(errno);
+    if (static_cast<std::size_t>(length) < target.size()) {
+      target.resize(static_cast<std::size_t>(length));
+      break;
+    }
+    target.resize(target.size() * 2);  // possibly cut: read again with more room
+  }
+  path = ovra::WideFromUtf8(target);
+  return kErrorSuccess;
+}
+
+}  // namespace platform

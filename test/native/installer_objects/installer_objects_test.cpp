@@ -1,0 +1,131 @@
+// Rules of the installer objects that need no package: the executable's
+// directory, the /log option, log names in a directory, the downgrade rule.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "installer_vesk/application.h"
+#include "installer_vesk/conflicting_product.h"
+#include "installer_vesk/interop_helpers.h"
+#include "installer_vesk/tracer.h"
+#include "ovra/strings.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+TEST(ExecutableDirectory, CutsTheFileName) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* directory;
+  } windows_paths[] = {
+      {L"C:\\Apps\\Installer\\electron.exe", L"C:\\Apps\\Installer"},
+      {L"C:\\electron.exe", L"C:\\"},  // a drive root keeps its separator
+      {L"\\\\server\\share\\electron.exe", L"\\\\server\\share"},
+      {L"C:/Apps/electron.exe", L"C:/Apps"},
+      {L"C:electron.exe", L"C:"},
+      {L"electron.exe", L""},
+  },
+    posix_paths[] = {
+      {L"/opt/app/node", L"/opt/app"},
+      {L"/node", L"/"},
+      {L"/opt/a\\b/node", L"/opt/a\\b"},  // a backslash belongs to the name
+      {L"node", L""},
+  };
+  for (const auto& row : kWindows ? std::vector(std::begin(windows_paths), std::end(windows_paths))
+                                  : std::vector(std::begin(posix_paths), std::end(posix_paths))) {
+    EXPECT_EQ(row.directory, installer::ExecutableDirectoryOf(row.path)) << ovra::Utf8FromWide(row.path);
+  }
+}
+
+TEST(ExecutableDirectory, NamesThisProgramsFolderOnceForEveryThread) {
+  std::vector<std::wstring> answers(8);
+  std::vector<std::thread> threads;
+  for (std::wstring& answer : answers) {
+    threads.emplace_back([&answer] { answer = installer::GetExecutableDirectory(); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(1u, std::set<std::wstring>(answers.begin(), answers.end()).size());
+  const std::wstring directory = answers[0];
+  ASSERT_FALSE(directory.empty());
+  EXPECT_EQ(kWindows ? L'\\' : L'/', directory.back());
+  EXPECT_NE(directory[directory.size() - 2], directory.back()) << "one separator";
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(directory + ovra::WideFromUtf8(TEST_PROGRAM_NAME))));
+}
+
+TEST(LogOption, FindsTheFirstDirectory) {
+  const struct {
+    const wchar_t* command_line;
+    const wchar_t* directory;  // nullptr: no option
+  } rows[] = {
+      {L"setup.exe /log C:\\Logs /quiet", L"C:\\Logs"},
+      {L"setup.exe /log \"C:\\My Logs\\\" /quiet", L"C:\\My Logs\\"},
+      {L"setup.exe /log\t  /var/log/setup", L"/var/log/setup"},
+      {L"x/log y", L"y"},  // no word boundary needed before it
+      {L"/log ab\"cd", L"ab"},  // a bare token stops at a quote
+      {L"/log first /log second", L"first"},
+      {L"/log \"\" next", nullptr},  // quotes around nothing name no directory
+      {L"setup.exe /LOG C:\\Logs", nullptr},
+      {L"setup.exe /logC:\\Logs", nullptr},
+      {L"setup.exe /log", nullptr},
+      {L"setup.exe /log   ", nullptr},
+      {L"", nullptr},
+  };
+  for (const auto& row : rows) {
+    std::wstring directory = L"unchanged";
+    const bool found = installer::FindLogDirectory(row.command_line, directory);
+    EXPECT_EQ(row.directory != nullptr, found) << ovra::Utf8FromWide(row.command_line);
+    EXPECT_EQ(row.directory != nullptr ? row.directory : L"unchanged", directory)
+        << ovra::Utf8FromWide(row.command_line);
+  }
+}
+
+TEST(LogNames, DirectoryAndNameJoinWithOneSeparator) {
+  const std::string sep(1, kWindows ? '\\' : '/');
+  const struct {
+    std::string directory;
+    std::string name;
+    std::string joined;
+  } rows[] = {
+      {"logs", "a.log", "logs" + sep + "a.log"},
+      {"logs/", "a.log", "logs/a.log"},
+      {"logs\\", "a.log", kWindows ? "logs\\a.log" : "logs\\/a.log"},
+      {"logs", "", "logs"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.joined, installer::PrefixDirectory(row.directory, row.name)) << row.directory;
+  }
+}
+
+TEST(Downgrade, ComparesThreeNumericFields) {
+  const struct {
+    const wchar_t* package;
+    const wchar_t* installed;
+    bool downgrade;
+  } rows[] = {
+      {L"1.9.0", L"1.10.0", true},  // characters would say otherwise
+      {L"1.10.0", L"1.9.0", false},
+      {L"1.0.2", L"1.0.10", true},
+      {L"2.0.0.99", L"2.0.0.100", false},  // a fourth field does not count
+      {L"2.0.0.100", L"2.0.0.99", false},
+      {L"2.0", L"2.0.1", true},
+      {L"2.0.0", L"2.0.0", false},
+      {L"3.0", L"2.99.99", false},
+      {L"", L"1.0.0", false},
+      {L"1.0.0", L"", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.downgrade, installer::IsDowngrade(row.package, row.installed))
+        << ovra::Utf8FromWide(row.package) << " over " << ovra::Utf8FromWide(row.installed);
+  }
+}
+
+}  // namespace
