@@ -78,7 +78,19 @@ suite('installer_controller from script', () => {
     `);
     assert.equal(report.same, true);
     assert.deepEqual(report.methods,
-      ['reboot', 'getCommandLine', 'getWindowsVersionProperty', 'hideSplashScreen', 'getMachineId']);
+      ['reboot', 'startProduct', 'getCommandLine', 'getWindowsVersionProperty', 'getCurrentPath', 'fixBeta',
+        'hideSplashScreen', 'getMachineId']);
+  });
+
+  test('the application folder is the host executable\'s, with one separator', () => {
+    const { report } = run(`
+      const controller = addon.query('installer_controller');
+      report.path = controller.getCurrentPath();
+      report.execPath = process.execPath;
+    `);
+    const separator = process.platform === 'win32' ? '\\' : '/';
+    assert.ok(report.path.endsWith(separator) && !report.path.endsWith(separator + separator), report.path);
+    assert.equal(report.path.toLowerCase(), report.execPath.slice(0, report.path.length).toLowerCase());
   });
 
   test('the version text is the system version, computed once', () => {
