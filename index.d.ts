@@ -344,7 +344,7 @@ export interface InstallerController {
 
 /**
  * The one object of a class, created on first use; every call with the same key
- * returns the same object. Throws for any other key.
+ * returns the same object. Throws "Failed to query object" for any other key.
  */
 export function query(key: 'application'): Application;
 export function query(key: 'trace_helper'): TraceHelper;
