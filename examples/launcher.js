@@ -46,7 +46,7 @@ function startUnderBootstrapper({ script, args = [], packageFile = samplePackage
     ...process.env,
     INSTALLER_VESK_HOME: process.env.INSTALLER_VESK_HOME || folders.home,
     // The sample product's program says where it started in this file.
-    SAMPLE_PRODUCT_STARTED: path.join(work, 'started.txt'),
+    SAMPLE_PRODUCT_STARTED: process.env.SAMPLE_PRODUCT_STARTED || path.join(work, 'started.txt'),
   };
   const child = spawn(bootstrapper,
     ['--package', packageFile, '--dir', folders.ui, '--host', hostName, '/log', folders.logs,
@@ -55,7 +55,7 @@ function startUnderBootstrapper({ script, args = [], packageFile = samplePackage
 
   function finish() {
     fs.rmSync(folders.ui, { recursive: true, force: true });
-    fs.rmSync(env.SAMPLE_PRODUCT_STARTED, { force: true });
+    fs.rmSync(path.join(work, 'started.txt'), { force: true });
     const kept = [`Logs: ${folders.logs}`];
     if (ownState && keepState) kept.push(`INSTALLER_VESK_HOME: ${folders.home}`);
     else if (ownState) fs.rmSync(folders.home, { recursive: true, force: true });
