@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# The Linux lane: native tests under CTest, then the script tests with node --test.
+# The Linux lane: native tests under CTest, the type check of the declarations
+# (index.d.ts) against an example that calls every method, then the script tests
+# and the reference installer page's browser test with node --test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/build.sh linux
 (cd build/linux-x64 && ctest --output-on-failure --timeout 300)
-node --test test/script/*.test.js
+echo "== type check: tsc -p examples/typescript"
+node_modules/.bin/tsc -p examples/typescript
+node --test test/script/*.test.js test/browser/*.test.js
