@@ -49,7 +49,8 @@ function startUnderBootstrapper({ script, args = [], packageFile = samplePackage
     SAMPLE_PRODUCT_STARTED: process.env.SAMPLE_PRODUCT_STARTED || path.join(work, 'started.txt'),
   };
   const child = spawn(bootstrapper,
-    ['--package', packageFile, '--dir', folders.ui, '--host', hostName, '/log', folders.logs,
+    // With its trailing separator the folder is joined to the log names as it is.
+    ['--package', packageFile, '--dir', folders.ui, '--host', hostName, '/log', folders.logs + path.sep,
      '--', process.execPath, script, ...args],
     { stdio, env });
 

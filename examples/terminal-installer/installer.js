@@ -50,13 +50,16 @@ function use(key) {
 
 // Ctrl+C: during a task it cancels the task; otherwise the flow stops at the next
 // step (removing the product first when it was installed, unless --keep).
-const state = { task: null, interrupted: false };
+// A cancel asked for before the task's engine runs would be dropped when the task
+// starts, so it is asked again with each progress report.
+const state = { task: null, interrupted: false, cancelling: false };
 process.on('SIGINT', () => {
   state.interrupted = true;
   if (state.task === 'removal') {
     note('the removal goes on to its end');
   } else if (state.task) {
     note(`cancelling the ${state.task}`);
+    state.cancelling = true;
     use('msi_setup_manager').cancelTask();
   }
 });
@@ -97,12 +100,16 @@ function runTask(name, start) {
   return new Promise((resolve) => {
     const showProgress = progressBar(name);
     const handler = {
-      progressChanged: showProgress,
+      progressChanged(data) {
+        if (state.cancelling) manager.cancelTask();
+        showProgress(data);
+      },
       completed(code) {
         if (code === 0) showProgress({ progress: 100, action: 'done', forward: true });
         if (barShown) process.stdout.write('\n');
         barShown = false;
         state.task = null;
+        state.cancelling = false;
         resolve(code);
       },
     };
@@ -207,7 +214,7 @@ async function main() {
   out(bold('Preinstall pass (launch conditions, costing)'));
   const preinstall = await runTask('preinstall', (manager, handler) => manager.runPreinstallTask('', handler));
   out(`  preinstall: ${inWords(preinstall)}`);
-  if (preinstall !== 0) return 1;
+  if (preinstall !== 0) return state.interrupted ? 130 : 1;
 
   out(bold(`Installing ${facts.name}${tty ? ' (Ctrl+C cancels)' : ''}`));
   const install = await runTask('install', (manager, handler) => manager.runSetupTask('', handler));
