@@ -48,8 +48,9 @@ function startUnderBootstrapper({ script, args = [], packageFile = samplePackage
     // The sample product's program says where it started in this file.
     SAMPLE_PRODUCT_STARTED: process.env.SAMPLE_PRODUCT_STARTED || path.join(work, 'started.txt'),
   };
+  // /log gets the folder with its trailing separator, so that it is joined to the
+  // log names as it is on either platform.
   const child = spawn(bootstrapper,
-    // With its trailing separator the folder is joined to the log names as it is.
     ['--package', packageFile, '--dir', folders.ui, '--host', hostName, '/log', folders.logs + path.sep,
      '--', process.execPath, script, ...args],
     { stdio, env });

@@ -14,6 +14,9 @@ const setupTypeWords = ['undetermined', 'new install', 'installed from another p
   'upgrades an installed related product', 'already installed from this package'];
 
 const product = { name: '', code: '', features: [] };
+// A cancel asked for before the engine runs would be dropped when the task
+// starts, so it is asked again with each progress report.
+let cancelling = false;
 
 function showError(error) {
   $('error').textContent = error.message || String(error);
@@ -45,7 +48,10 @@ const actionText = (action) => action.replace(/^Action \d\d:\d\d:\d\d: /, '');
 function runTask(method, args, onProgress) {
   return new Promise((resolve, reject) => {
     const handler = {
-      progressChanged: (data) => onProgress(data),
+      progressChanged: (data) => {
+        if (cancelling) call('msi_setup_manager', 'cancelTask').catch(showError);
+        onProgress(data);
+      },
       completed: (code) => resolve(code),
     };
     call('msi_setup_manager', method, ...args, handler).catch(reject);
@@ -144,6 +150,7 @@ async function install() {
 }
 
 function finishInstall(code, what) {
+  cancelling = false;
   $('cancel-install').disabled = true;
   $('to-finish').disabled = false;
   const good = code === 0 || code === 3010;
@@ -200,6 +207,7 @@ $('to-install').addEventListener('click', guarded(install));
 $('cancel-install').addEventListener('click', guarded(async () => {
   $('cancel-install').disabled = true;
   $('install-phase').textContent = 'Cancelling…';
+  cancelling = true;
   await call('msi_setup_manager', 'cancelTask');
 }));
 $('to-finish').addEventListener('click', guarded(showFinish));
