@@ -37,12 +37,10 @@ const setupTypeWords = [
 ];
 const kNewInstall = 1;
 
-// A class the addon does not serve yet fails here, naming it.
+// A class that this build of the addon does not serve fails here, naming it.
 function use(key) {
   try {
-    const object = installer.query(key);
-    if (object) return object;
-    throw new Error('no object');
+    return installer.query(key);
   } catch (error) {
     throw new Error(`this build of the addon does not serve query('${key}'): ${error.message}`);
   }
@@ -165,8 +163,8 @@ function showPackage(facts) {
   const conflict = {};
   if (packageInfo.getConflictedProductInfo(conflict)) {
     const info = conflict.value;
-    const kinds = [info.isTheSame && 'this very package', info.isBeta && 'a beta', info.isDowngrade && 'newer']
-      .filter(Boolean);
+    const kinds = [info.isTheSame && 'this very package', info.isBeta && 'a beta',
+      info.isQarn && !info.isBeta && 'the same family', info.isDowngrade && 'a newer version'].filter(Boolean);
     out(`  conflicting:       ${info.productName} ${info.productCode}${kinds.length ? ` (${kinds.join(', ')})` : ''}`);
   } else {
     out('  conflicting:       none');
@@ -208,7 +206,7 @@ async function main() {
 
   if (state.interrupted || !(await ask(`Install ${facts.name}?`))) {
     out('Nothing installed.');
-    return 1;
+    return state.interrupted ? 130 : 1;
   }
 
   out(bold('Preinstall pass (launch conditions, costing)'));
