@@ -1,9 +1,9 @@
 'use strict';
 // The reference installer page's host, started under the bootstrapper (start.js)
-// in the place of Electron's main process: it holds the addon, serves the page on
-// a loopback address, and carries the page's calls over a WebSocket
-// (bridge-main.js). It ends when the page closes the installer (application.join)
-// or on Ctrl+C.
+// in the place of Electron's main process: it holds the addon (application.run at
+// its start, application.join at its end), serves the page on a loopback address,
+// and carries the page's calls over a WebSocket (bridge-main.js). It ends when the
+// page closes the installer, or on Ctrl+C.
 //
 //   server.js [--port N] [--url-file FILE]    (port 0, the default: any free port)
 const fs = require('node:fs');
@@ -94,6 +94,14 @@ function shutDown(status) {
   setTimeout(() => process.exit(status), 2000).unref();
 }
 process.on('SIGINT', () => shutDown(130));
+
+// Once per process, as Electron's main process would at its start: a second run
+// would prefix the log folder to the log names again.
+try {
+  installer.query('application').run();
+} catch (error) {
+  process.stderr.write(`reference UI: application.run: ${error.message}\n`);
+}
 
 httpServer.listen(Number(option('--port', '0')), '127.0.0.1', () => {
   address = `127.0.0.1:${httpServer.address().port}`;

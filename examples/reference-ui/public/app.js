@@ -60,8 +60,7 @@ function runTask(method, args, onProgress) {
 
 // Welcome: what the package is and how it stands against the machine.
 async function loadWelcome() {
-  await call('application', 'run');
-  await call('installer_controller', 'hideSplashScreen');
+  await call('installer_controller', 'hideSplashScreen');  // the window is up
   const info = (method, ...args) => call('msi_package_info', method, ...args);
   product.name = await info('getProductName');
   product.code = await info('getProductCode');
