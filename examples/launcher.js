@@ -55,12 +55,20 @@ function startUnderBootstrapper({ script, args = [], packageFile = samplePackage
      '--', process.execPath, script, ...args],
     { stdio, env });
 
+  // Windows may hold the host's copy for a moment after the process ended.
+  const remove = (target, kept) => {
+    try {
+      fs.rmSync(target, { recursive: true, force: true, maxRetries: 10, retryDelay: 200 });
+    } catch (error) {
+      kept.push(`Not removed: ${target} (${error.code || error.message})`);
+    }
+  };
   function finish() {
-    fs.rmSync(folders.ui, { recursive: true, force: true });
-    fs.rmSync(path.join(work, 'started.txt'), { force: true });
     const kept = [`Logs: ${folders.logs}`];
+    remove(folders.ui, kept);
+    remove(path.join(work, 'started.txt'), kept);
     if (ownState && keepState) kept.push(`INSTALLER_VESK_HOME: ${folders.home}`);
-    else if (ownState) fs.rmSync(folders.home, { recursive: true, force: true });
+    else if (ownState) remove(folders.home, kept);
     return kept.join('\n');
   }
   return { child, folders, finish };

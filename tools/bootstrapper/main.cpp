@@ -170,15 +170,22 @@ bool ExtractPackage(const Options& options) {
   return true;
 }
 
-// Puts a copy of PROGRAM into DIR under the host name (a hard link when DIR is on
-// the same file system) and makes that copy the program to start.
+// Puts a copy of PROGRAM into DIR under the host name and makes that copy the
+// program to start. On POSIX a hard link does when DIR is on the same file system;
+// on Windows it would not: no link of a running executable can be deleted.
 bool CopyHost(Options& options) {
   const std::filesystem::path source = PathOf(options.program[0]);
   const std::filesystem::path target = PathOf(options.directory) / PathOf(options.host_name);
   std::error_code error;
   std::filesystem::remove(target, error);
+  bool linked = false;
+#ifndef _WIN32
   std::filesystem::create_hard_link(source, target, error);
-  if (error) std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
+  linked = !error;
+#endif
+  if (!linked) {
+    std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
+  }
   if (error) {
     Say("cannot copy " + source.u8string() + " to " + target.u8string() + ": " + error.message());
     return false;
