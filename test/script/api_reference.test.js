@@ -44,9 +44,9 @@ test('query() is declared for the eight keys and no other', () => {
 });
 
 // The objects' methods, read in a process of their own that reports through a
-// file: under Wine, a test process that loads msi.dll itself left the test runner
-// waiting on that process's output pipe after every test had ended (a Wine
-// helper process it started, the desktop's explorer.exe, outlived it).
+// file: under Wine, when the test process itself loaded msi.dll, the test runner
+// went on waiting after every test had ended (with Wine's desktop explorer.exe
+// the only other process left, presumably holding that process's output pipe).
 const { report: served } = runInFreshProcess(installerAddon, `
   for (const key of ${JSON.stringify(keys)}) {
     try {
