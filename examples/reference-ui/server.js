@@ -108,5 +108,8 @@ httpServer.listen(Number(option('--port', '0')), '127.0.0.1', () => {
   const url = `http://${address}/`;
   process.stdout.write(`Reference installer page: ${url}\n`);
   const urlFile = option('--url-file', null);
-  if (urlFile) fs.writeFileSync(urlFile, url);
+  if (urlFile) {  // whole or not at all, for whoever waits for it
+    fs.writeFileSync(`${urlFile}.part`, url);
+    fs.renameSync(`${urlFile}.part`, urlFile);
+  }
 });
