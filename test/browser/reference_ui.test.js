@@ -42,15 +42,8 @@ async function startInstaller(packageFile) {
   child.stdout.on('data', (data) => { output += data; });
   child.stderr.on('data', (data) => { output += data; });
   const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
-  const deadline = Date.now() + 60000;
-  while (!fs.existsSync(files.url)) {
-    if (Date.now() > deadline || child.exitCode !== null) throw new Error(`the page's server did not start:\n${output}`);
-    await new Promise((resolve) => setTimeout(resolve, 100));
-  }
-  const url = fs.readFileSync(files.url, 'utf8');
-  assert.match(url, /^http:\/\/127\.0\.0\.1:\d+\/$/, 'a loopback address');
-  return {
-    url, files, exited, output: () => output,
+  const installer = {
+    files, exited, output: () => output,
     async end() {
       if (child.exitCode === null) {
         process.kill(-child.pid, 'SIGINT');
@@ -61,6 +54,19 @@ async function startInstaller(packageFile) {
       fs.rmSync(dir, { recursive: true, force: true });
     },
   };
+  try {
+    const deadline = Date.now() + 60000;
+    while (!fs.existsSync(files.url)) {
+      if (Date.now() > deadline || child.exitCode !== null) throw new Error(`the page's server did not start:\n${output}`);
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    installer.url = fs.readFileSync(files.url, 'utf8');
+    assert.match(installer.url, /^http:\/\/127\.0\.0\.1:\d+\/$/, 'a loopback address');
+  } catch (error) {
+    await installer.end();
+    throw error;
+  }
+  return installer;
 }
 
 async function openPage(installer) {
