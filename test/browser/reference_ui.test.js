@@ -120,6 +120,8 @@ test('welcome, features, install, start and removal of the sample product', { ti
     assert.equal(await page.locator('#install-percent').textContent(), '100%');
     const installDir = path.join(installer.files.home, 'drive', 'Program Files', 'Wren Labs', 'Wren Tasks');
     assert.ok(fs.existsSync(path.join(installDir, 'readme.txt')), 'the Core feature is installed');
+    assert.equal(fs.statSync(path.join(installDir, 'wren_tasks_open.run')).mode & 0o111, 0o111, 'the program is executable');
+    assert.equal(fs.statSync(path.join(installDir, 'readme.txt')).mode & 0o111, 0, 'a text file is not');
     assert.ok(!fs.existsSync(path.join(installDir, 'templates', 'daily.txt')), 'the feature left out is not');
     await snap(page, '3-install');
 
