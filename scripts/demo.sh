@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The main job for now: set up, build the Linux addon and run the tracing demo.
+# The main job: installs what is missing, builds the Linux addon and runs the
+# terminal installer over the sample product (install, start, removal).
+# Arguments go to the installer: --yes, --keep, --package FILE (see --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh linux
-node examples/trace_demo.js
+exec node examples/terminal-installer/main.js "$@"

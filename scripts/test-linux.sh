@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# The Linux lane: native tests under CTest, then the script tests with node --test.
+# The Linux lane: native tests under CTest, the type check of the declarations
+# (index.d.ts) against an example that calls every method, then the script tests
+# and the reference installer page's browser test with node --test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/build.sh linux
 (cd build/linux-x64 && ctest --output-on-failure --timeout 300)
+echo "== type check: tsc -p examples/typescript"
+node_modules/.bin/tsc -p examples/typescript
 # One test file at a time: several of them use the bootstrapper's named objects.
-node --test --test-concurrency=1 test/script/*.test.js
+node --test --test-concurrency=1 test/script/*.test.js test/browser/*.test.js

@@ -2,6 +2,7 @@
 // and tests. It does what the product's setup program does, without a splash window.
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,17 +24,20 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: bootstrapper --package FILE --dir DIR [--ready-delay MS] [/log DIR] [/OPTION]...\n"
+    "usage: bootstrapper --package FILE --dir DIR [--host NAME] [--ready-delay MS] [/log DIR] [/OPTION]...\n"
     "                    -- PROGRAM [ARGUMENT]...\n"
     "\n"
     "Creates the package-ready and hide-splash events and the command-line block, writes\n"
     "its own command line into the block, copies FILE into DIR as velkor_installer.msi,\n"
     "signals that the package is ready and starts PROGRAM with DIR as its working\n"
     "directory. It says when the user interface asks to hide the splash screen; when\n"
-    "PROGRAM ends it removes its objects and exits with PROGRAM's exit code.\n"
+    "PROGRAM ends it removes its objects and exits with PROGRAM's exit code. Ctrl+C\n"
+    "is left to PROGRAM while it runs.\n"
     "\n"
     "  --package FILE    the package to extract\n"
     "  --dir DIR         where it goes (created if missing); PROGRAM's working directory\n"
+    "  --host NAME       copy PROGRAM into DIR as NAME and start the copy, so that the\n"
+    "                    package lies beside the user interface's executable\n"
     "  --ready-delay MS  start PROGRAM first and signal readiness MS milliseconds later\n"
     "  /log DIR, /X      for the user interface, which reads them from the block; ignored here\n"
     "  --help            this text\n"
@@ -47,6 +51,7 @@ constexpr int kUsageError = 2;
 struct Options {
   std::wstring package;
   std::wstring directory;
+  std::wstring host_name;  // empty: PROGRAM is started where it is
   long ready_delay_ms = -1;  // -1: signal before the program starts
   std::vector<std::wstring> program;
 };
@@ -88,6 +93,8 @@ bool ParseOptions(const std::vector<std::wstring>& arguments, Options& options, 
       if (!value(options.package)) return false;
     } else if (argument == L"--dir") {
       if (!value(options.directory)) return false;
+    } else if (argument == L"--host") {
+      if (!value(options.host_name)) return false;
     } else if (argument == L"--ready-delay") {
       std::wstring text;
       if (!value(text)) return false;
@@ -163,6 +170,44 @@ bool ExtractPackage(const Options& options) {
   return true;
 }
 
+// Puts a copy of PROGRAM into DIR under the host name and makes that copy the
+// program to start. On POSIX a hard link does when DIR is on the same file system;
+// on Windows it would not: no link of a running executable can be deleted.
+bool CopyHost(Options& options) {
+  const std::filesystem::path source = PathOf(options.program[0]);
+  const std::filesystem::path target = PathOf(options.directory) / PathOf(options.host_name);
+  std::error_code error;
+  std::filesystem::remove(target, error);
+  bool linked = false;
+#ifndef _WIN32
+  std::filesystem::create_hard_link(source, target, error);
+  linked = !error;
+#endif
+  if (!linked) {
+    std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
+  }
+  if (error) {
+    Say("cannot copy " + source.u8string() + " to " + target.u8string() + ": " + error.message());
+    return false;
+  }
+#ifdef _WIN32
+  options.program[0] = target.wstring();
+#else
+  options.program[0] = ovra::WideFromUtf8(target.u8string());
+#endif
+  return true;
+}
+
+// From now on Ctrl+C is for the user interface alone, as a shell leaves it to the
+// job it waits for. Set only once the child runs: POSIX children would inherit an
+// ignored SIGINT (a Windows handler routine is not inherited).
+#ifdef _WIN32
+BOOL WINAPI IgnoreCtrlC(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+void LeaveCtrlCToChild() { SetConsoleCtrlHandler(IgnoreCtrlC, TRUE); }
+#else
+void LeaveCtrlCToChild() { std::signal(SIGINT, SIG_IGN); }
+#endif
+
 bool SignalReady(HandshakeObjects& objects) {
   if (platform::ErrorCode error = objects.ready.Set()) {
     Say("cannot signal the package-ready event: " + std::to_string(error));
@@ -186,6 +231,7 @@ int Run(const std::vector<std::wstring>& arguments, const std::wstring& command_
 
   HandshakeObjects objects;
   if (!CreateObjects(objects, command_line) || !ExtractPackage(options)) return kFailed;
+  if (!options.host_name.empty() && !CopyHost(options)) return kFailed;
   const bool delayed = options.ready_delay_ms >= 0;
   if (!delayed && !SignalReady(objects)) return kFailed;
 
@@ -203,6 +249,7 @@ int Run(const std::vector<std::wstring>& arguments, const std::wstring& command_
   if (platform::ErrorCode error = interface_process.Start(options.program, options.directory)) {
     Say("cannot start " + Narrow(options.program[0]) + ": " + std::to_string(error));
   } else {
+    LeaveCtrlCToChild();
     if (delayed) {
       std::this_thread::sleep_for(std::chrono::milliseconds(options.ready_delay_ms));
       SignalReady(objects);

@@ -1,6 +1,10 @@
 #include "cabinet.h"
 
 #include <libgcab.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
 
 #include <memory>
 #include <set>
@@ -38,6 +42,19 @@ gboolean OnFile(GCabFile* file, gpointer data) {
   return TRUE;
 }
 
+// Windows runs any installed program; here a program needs its execute bits, which
+// a cabinet does not carry. A file that starts as a script ("#!") or an ELF image
+// gets them wherever it has read bits.
+void MarkProgramExecutable(const std::string& path) {
+  char start[4] = {};
+  std::ifstream(path, std::ios::binary).read(start, sizeof start);
+  if (std::memcmp(start, "#!", 2) != 0 && std::memcmp(start, "\x7f" "ELF", 4) != 0) return;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return;
+  const mode_t readable = status.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+  chmod(path.c_str(), status.st_mode | (readable >> 2));
+}
+
 }  // namespace
 
 UINT ExtractCabinet(const std::string& cabinet_path, const std::map<std::string, std::string>& targets,
@@ -70,6 +87,7 @@ UINT ExtractCabinet(const std::string& cabinet_path, const std::map<std::string,
       problem = "file " + target.first + " is not in cabinet " + cabinet_path;
       return ERROR_INSTALL_FAILURE;
     }
+    MarkProgramExecutable(target.second);
   }
   return ERROR_SUCCESS;
 }

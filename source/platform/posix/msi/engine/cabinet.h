@@ -12,6 +12,7 @@ namespace msi_posix {
 // Writes each cabinet entry named in `targets` (entry name, which is the File
 // table key, to absolute target path) to its path; other entries are skipped.
 // `before_each` runs before an entry is written and returns false to cancel.
+// A file that starts with "#!" or is an ELF image is made executable.
 // ERROR_SUCCESS; ERROR_INSTALL_USEREXIT when cancelled; ERROR_INSTALL_FAILURE
 // when the cabinet cannot be read or written out, or lacks a named entry
 // (`problem` then says which).

@@ -1,0 +1,78 @@
+'use strict';
+// Every method the addon installs on the objects of query() is declared in
+// index.d.ts and listed in docs/api.md, and index.d.ts declares no method the
+// object lacks: the two references cannot fall behind the addon.
+const { test } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { installerAddon } = require('./addon_paths');
+const { runInFreshProcess } = require('./child_process_helpers');
+
+const root = path.join(__dirname, '..', '..');
+const keys = ['application', 'trace_helper', 'debug_configuration', 'tracer_controller',
+  'msi_product_info', 'msi_package_info', 'msi_setup_manager', 'installer_controller'];
+
+// key -> declared method names, from the query overloads and their interfaces.
+function declaredMethods() {
+  const text = fs.readFileSync(path.join(root, 'index.d.ts'), 'utf8');
+  const interfaces = new Map();
+  for (const [, name, body] of text.matchAll(/^export interface (\w+) \{\n([\s\S]*?)^\}/gm)) {
+    interfaces.set(name, new Set([...body.matchAll(/^ {2}(\w+)\(/gm)].map((match) => match[1])));
+  }
+  const byKey = new Map();
+  for (const [, key, name] of text.matchAll(/^export function query\(key: '(\w+)'\): (\w+);/gm)) {
+    byKey.set(key, interfaces.get(name));
+  }
+  return byKey;
+}
+
+// The text of the section of docs/api.md whose heading names the key, up to the
+// next heading of the same or a higher level.
+function referenceSection(reference, key) {
+  const lines = reference.split('\n');
+  const start = lines.findIndex((line) => /^#+ /.test(line) && new RegExp(`\\b${key}\\b`).test(line));
+  if (start < 0) return null;
+  const level = /^#+/.exec(lines[start])[0].length;
+  const end = lines.findIndex((line, i) => i > start && /^#+ /.test(line) && /^#+/.exec(line)[0].length <= level);
+  return lines.slice(start + 1, end < 0 ? undefined : end).join('\n');
+}
+
+
+test('query() is declared for the eight keys and no other', () => {
+  assert.deepEqual([...declaredMethods().keys()].sort(), [...keys].sort());
+});
+
+// The objects' methods, read in a process of their own that reports through a
+// file: under Wine, when the test process itself loaded msi.dll, the test runner
+// went on waiting after every test had ended (with Wine's desktop explorer.exe
+// the only other process left, presumably holding that process's output pipe).
+const { report: served } = runInFreshProcess(installerAddon, `
+  for (const key of ${JSON.stringify(keys)}) {
+    try {
+      const object = addon.query(key);
+      report[key] = { methods: Object.getOwnPropertyNames(object).filter((name) => typeof object[name] === 'function') };
+    } catch (error) {
+      report[key] = { error: error.message };
+    }
+  }`);
+const referencePath = path.join(root, 'docs', 'api.md');
+
+for (const key of keys) {
+  test(`${key}: every method is declared in index.d.ts and listed in docs/api.md`, () => {
+    if (served[key].error) assert.fail(`query('${key}') is not served by this build: ${served[key].error}`);
+    const { methods } = served[key];
+    assert.ok(methods.length > 0, `query('${key}') has methods`);
+
+    const declared = declaredMethods().get(key);
+    assert.deepEqual(methods.filter((name) => !declared.has(name)), [], 'methods missing from index.d.ts');
+    assert.deepEqual([...declared].filter((name) => !methods.includes(name)), [],
+      'index.d.ts declares methods the object lacks');
+
+    assert.ok(fs.existsSync(referencePath), 'docs/api.md, the API reference, exists');
+    const section = referenceSection(fs.readFileSync(referencePath, 'utf8'), key);
+    assert.ok(section !== null, `docs/api.md has a section headed with ${key}`);
+    assert.deepEqual(methods.filter((name) => !new RegExp(`\\b${name}\\b`).test(section)), [],
+      `methods missing from the ${key} section of docs/api.md`);
+  });
+}
