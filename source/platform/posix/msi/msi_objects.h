@@ -35,7 +35,8 @@ using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
 // Opens a libmsi database. Every database is opened here, which first routes
 // the GLib log of libmsi (messages without a log domain) and of libgsf, its
-// storage reader, to platform::ReportMsiDiagnostic, away from stderr.
+// storage reader, to platform::ReportMsiDiagnostic, away from stderr, and
+// refuses (null, no error set) a file the package check turns down (package_check.h).
 GObjectPtr<LibmsiDatabase> OpenLibmsiDatabase(const std::string& path, guint flags, const char* output,
                                               GError** error);
 
