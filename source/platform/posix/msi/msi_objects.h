@@ -64,6 +64,12 @@ class ErrorSlot {
   GError* error_ = nullptr;
 };
 
+// libmsi_query_get_column_info and libmsi_database_get_primary_keys return an
+// uninitialised pointer when they fail (a damaged package's table can make them
+// fail): only the error they set tells. These ask for it and give null instead.
+GObjectPtr<LibmsiRecord> ColumnInfo(LibmsiQuery* query, LibmsiColInfo info);
+GObjectPtr<LibmsiRecord> PrimaryKeys(LibmsiDatabase* database, const char* table);
+
 class DatabaseObject : public HandleObject {
  public:
   static constexpr HandleKind kKind = HandleKind::kDatabase;

@@ -3,14 +3,17 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -36,11 +39,37 @@ constexpr int kCheckAttempts = 3;
 
 std::atomic<bool> trust_all{false};
 
-using FileIdentity = std::tuple<dev_t, ino_t, off_t, time_t, long, time_t, long>;
+// Device, inode, size, modification and change times, and for a file changed
+// lately a hash of its content (see FreshContentHash).
+using FileIdentity = std::tuple<dev_t, ino_t, off_t, time_t, long, time_t, long, std::size_t>;
 
-FileIdentity IdentityOf(const struct stat& st) {
-  return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
-          st.st_ctim.tv_nsec};
+// A file changed this close to now may change again within the same time-stamp
+// tick (file systems stamp coarsely, FAT to 2 s) and keep size and times.
+constexpr std::chrono::seconds kSettledAge{2};
+
+// 0 for a file whose last change is older than kSettledAge; otherwise a hash of
+// its content (never 0), so that such a change still gives a new identity.
+std::size_t FreshContentHash(const std::string& path, const struct stat& st) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const auto age = std::chrono::seconds(now.tv_sec - st.st_ctim.tv_sec) +
+                   std::chrono::nanoseconds(now.tv_nsec - st.st_ctim.tv_nsec);
+  if (age >= kSettledAge) {
+    return 0;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string chunk(std::size_t{1} << 20, '\0');
+  std::size_t hash = 1469598103934665603u;
+  while (in.read(&chunk[0], static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
+    const std::size_t part = std::hash<std::string_view>()(std::string_view(chunk.data(), in.gcount()));
+    hash = (hash ^ part) * 1099511628211u;
+  }
+  return hash == 0 ? 1 : hash;
+}
+
+FileIdentity IdentityOf(const std::string& path, const struct stat& st) {
+  return {st.st_dev,         st.st_ino,          st.st_size,         st.st_mtim.tv_sec,
+          st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec, FreshContentHash(path, st)};
 }
 
 // The helper beside the module (shared library or program) that holds this code.
@@ -97,7 +126,7 @@ class VerdictCache {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     for (int attempt = 0; attempt < kCheckAttempts; ++attempt) {
-      const FileIdentity identity = IdentityOf(st);
+      const FileIdentity identity = IdentityOf(path, st);
       if (const auto known = verdicts_.find(identity); known != verdicts_.end()) {
         return known->second;
       }
@@ -105,7 +134,7 @@ class VerdictCache {
       if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return false;
       }
-      if (IdentityOf(st) == identity) {
+      if (IdentityOf(path, st) == identity) {
         if (verdicts_.size() >= kMaxCachedVerdicts) {
           verdicts_.clear();
         }
@@ -208,10 +237,10 @@ void ReadThroughLibmsi(MSIHANDLE handle, const std::vector<std::wstring>& tables
   std::lock_guard<std::mutex> lock(database->mutex());
   for (const std::wstring& table : tables) {
     const std::string name = ovra::Utf8FromWide(table);
-    GObjectPtr<LibmsiRecord> keys(libmsi_database_get_primary_keys(database->get(), name.c_str(), nullptr));
+    PrimaryKeys(database->get(), name.c_str());
     GObjectPtr<LibmsiQuery> query(libmsi_query_new(database->get(), ("SELECT * FROM `" + name + "`").c_str(), nullptr));
     if (query) {
-      GObjectPtr<LibmsiRecord> names(libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_NAMES, nullptr));
+      ColumnInfo(query.get(), LIBMSI_COL_INFO_NAMES);
     }
   }
   GObjectPtr<LibmsiQuery> streams(libmsi_query_new(database->get(), "SELECT `Name`, `Data` FROM `_Streams`", nullptr));

@@ -20,8 +20,11 @@
 //
 // Verdicts are cached per file identity (device, inode, size, modification and
 // change times), so the usual pattern - one package opened again and again -
-// pays once. A file that changes gets a new identity and is checked again. A
-// file rewritten in place while libmsi is reading it is beyond the check.
+// pays once. A file that changes gets a new identity and is checked again. Time
+// stamps are coarse, so a change within the same tick could keep size and times:
+// for a file changed less than two seconds ago, a hash of its content is part of
+// the identity. A file rewritten while it is checked or while libmsi reads it is
+// beyond the check.
 #pragma once
 
 #include <string>
