@@ -39,7 +39,7 @@ void AwaitEnd(pid_t pid, std::chrono::milliseconds timeout) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + timeout;
   const auto remaining = [&] {
-    return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+    return std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()),
                     std::chrono::milliseconds(0));
   };
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));

@@ -14,8 +14,8 @@
 // damage (bits flipped, a block zeroed or overwritten, a cut, a sector copied
 // over another, a 32-bit field set to an edge value), from a generator seeded
 // with (S, i). The mutations run in a child process that goes on until the
-// last one or the first crash; a crash ends the child, which is started again
-// after the mutation that ended it, and a mutation that runs longer than the
+// last one of its batch or the first crash; a crash ends the child, and the
+// next one starts after the mutation that ended it, and a mutation that runs longer than the
 // hang limit has its child ended and counts as a hang. The child appends its
 // progress to a file ("begin", "op", "end" lines, and "crash" from its crash
 // handler), which tells the driver where it was.
@@ -70,6 +70,8 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kDefaultSeed = 13;
 constexpr std::uint64_t kDefaultCount = 1000;
 constexpr int kDefaultHangSeconds = 60;
+// A child runs at most this many mutations: libmsi leaks some memory at each open.
+constexpr std::uint64_t kMutationsPerChild = 500;
 
 // The bases, and the cabinets that must sit beside them.
 const wchar_t* const kBasePackages[] = {L"plain.msi",    L"edge.msi",         L"notes_v1.msi",
@@ -354,14 +356,32 @@ void ReadSummary(MSIHANDLE summary) {
   }
 }
 
-// Every table, with the system tables. Rows counted into `rows`.
+// Queries of the kind the installer's own code runs: columns by name, a parameter.
+const wchar_t* const kNamedQueries[] = {
+    L"SELECT Property.Value FROM Property WHERE Property.Property='ProductCode'",
+    L"SELECT Directory.DefaultDir,Directory.Directory_Parent FROM Directory WHERE Directory.Directory='TARGETDIR'",
+    L"SELECT Feature.Feature,Feature.Feature_Parent,Feature.Title,Feature.Level FROM Feature ORDER BY Feature.Display",
+    L"SELECT `Action`, `Condition`, `Sequence` FROM `InstallExecuteSequence` WHERE `Sequence` > 0",
+    L"SELECT `File`, `Component_`, `FileName` FROM `File`, `Component` WHERE `Component_` = `Component`",
+    L"SELECT Media.Cabinet FROM Media",
+};
+
+// Every table that _Tables or _Columns names, with the system tables, and the
+// named queries. Rows counted into `rows`; returns the number of tables.
 std::size_t ReadDatabase(MSIHANDLE database, std::size_t& rows) {
   std::vector<std::wstring> tables = ReadRows(database, L"SELECT `Name` FROM `_Tables`", rows);
+  const std::vector<std::wstring> columns = ReadRows(database, L"SELECT `Table` FROM `_Columns`", rows);
+  tables.insert(tables.end(), columns.begin(), columns.end());
   tables.insert(tables.end(), {L"_Tables", L"_Columns", L"_Streams"});
+  std::sort(tables.begin(), tables.end());
+  tables.erase(std::unique(tables.begin(), tables.end()), tables.end());
   for (const std::wstring& table : tables) {
     if (table.find(L'`') == std::wstring::npos) {
       ReadRows(database, L"SELECT * FROM `" + table + L"`", rows);
     }
+  }
+  for (const wchar_t* query : kNamedQueries) {
+    ReadRows(database, query, rows);
   }
   return tables.size();
 }
@@ -574,9 +594,10 @@ int RunDriver(const Options& options) {
   ProgressReader reader(progress);
   while (next < end) {
     platform::ChildProcess child;
+    const std::uint64_t batch_end = std::min(end, next + kMutationsPerChild);
     const std::vector<std::wstring> command = {
-        SelfPath().wstring(), L"--child",     std::to_wstring(options.seed), std::to_wstring(next),
-        std::to_wstring(end), work.wstring(), progress.wstring()};
+        SelfPath().wstring(), L"--child",           std::to_wstring(options.seed), std::to_wstring(next),
+        std::to_wstring(batch_end), work.wstring(), progress.wstring()};
     if (const platform::ErrorCode error = child.Start(command)) {
       std::fprintf(stderr, "msi_package_fuzz: cannot start a child: error %u\n", error);
       return 2;

@@ -178,32 +178,31 @@ std::wstring FieldText(MSIHANDLE record, UINT field) {
   return text;
 }
 
-// Runs a query through the C API and reads every field of every row; returns the
-// first field of each row.
-std::vector<std::wstring> ReadRows(MSIHANDLE database, const std::wstring& sql) {
-  std::vector<std::wstring> first_fields;
+// Runs a query through the C API and reads every field of every row, which it returns as text.
+std::vector<std::vector<std::wstring>> ReadRows(MSIHANDLE database, const std::wstring& sql) {
+  std::vector<std::vector<std::wstring>> rows;
   OwnedHandle view;
   if (MsiDatabaseOpenViewW(database, sql.c_str(), view.out()) != ERROR_SUCCESS ||
       MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
-    return first_fields;
+    return rows;
   }
   while (true) {
     OwnedHandle record;
     if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS) {
       break;
     }
+    std::vector<std::wstring>& row = rows.emplace_back();
     const UINT count = MsiRecordGetFieldCount(record.get());
     for (UINT field = 0; field <= count; ++field) {
       MsiRecordIsNull(record.get(), field);
       MsiRecordGetInteger(record.get(), field);
-      const std::wstring text = FieldText(record.get(), field);
-      if (field == 1) {
-        first_fields.push_back(text);
-      }
+      row.push_back(FieldText(record.get(), field));
     }
   }
-  return first_fields;
+  return rows;
 }
+
+std::wstring Quoted(const std::wstring& name) { return L"`" + name + L"`"; }
 
 void ReadSummary(MSIHANDLE database) {
   OwnedHandle summary;
@@ -252,18 +251,34 @@ void ReadThroughLibmsi(MSIHANDLE handle, const std::vector<std::wstring>& tables
   }
 }
 
+// A table can be queried by any name that _Tables or _Columns holds: libmsi loads
+// it from its _Columns rows either way. Each is read whole, and by its columns' names.
 void ReadDatabase(const std::wstring& path, LPCWSTR mode) {
   OwnedHandle database;
   if (MsiOpenDatabaseW(path.c_str(), mode, database.out()) != ERROR_SUCCESS) {
     return;
   }
   ReadSummary(database.get());
-  std::vector<std::wstring> tables = ReadRows(database.get(), L"SELECT `Name` FROM `_Tables`");
-  tables.insert(tables.end(), {L"_Tables", L"_Columns", L"_Streams", L"_Storages"});
-  for (const std::wstring& table : tables) {
-    ReadRows(database.get(), L"SELECT * FROM `" + table + L"`");
+  std::map<std::wstring, std::wstring> tables;  // name -> its column list for a SELECT
+  for (const auto& row : ReadRows(database.get(), L"SELECT `Name` FROM `_Tables`")) {
+    tables[row.at(1)];
   }
-  ReadThroughLibmsi(database.get(), tables);
+  for (const auto& row : ReadRows(database.get(), L"SELECT `Table`, `Name` FROM `_Columns`")) {
+    std::wstring& columns = tables[row.at(1)];
+    columns += (columns.empty() ? L"" : L", ") + Quoted(row.at(2));
+  }
+  for (const wchar_t* system : {L"_Tables", L"_Columns", L"_Streams", L"_Storages"}) {
+    tables[system];
+  }
+  std::vector<std::wstring> names;
+  for (const auto& [table, columns] : tables) {
+    names.push_back(table);
+    ReadRows(database.get(), L"SELECT * FROM " + Quoted(table));
+    if (!columns.empty()) {
+      ReadRows(database.get(), L"SELECT " + columns + L" FROM " + Quoted(table));
+    }
+  }
+  ReadThroughLibmsi(database.get(), names);
 }
 
 // The engine's reads: its tables, then each embedded cabinet copied to a file.
