@@ -6,6 +6,7 @@
 #include "installer_vesk/bridge/class_registry.h"
 #include "installer_vesk/msi_diagnostics_trace.h"
 #include "installer_vesk/msi_setup_manager.h"
+#include "installer_vesk/named_object_trace.h"
 #include "installer_vesk/trace_classes.h"
 
 namespace installer {
@@ -55,6 +56,7 @@ namespace {
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
   installer::TraceMsiDiagnostics();
+  installer::TraceNamedObjectRefusals();
   return electron::node_interop::RegisterModule(env, exports, installer::MakeFactoryTable());
 }
 
