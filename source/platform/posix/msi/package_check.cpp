@@ -124,17 +124,21 @@ class VerdictCache {
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
       return false;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
     for (int attempt = 0; attempt < kCheckAttempts; ++attempt) {
       const FileIdentity identity = IdentityOf(path, st);
-      if (const auto known = verdicts_.find(identity); known != verdicts_.end()) {
-        return known->second;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (const auto known = verdicts_.find(identity); known != verdicts_.end()) {
+          return known->second;
+        }
       }
+      // Without the lock: a file that hangs the helper holds up no other open.
       const bool verdict = HelperReadsFile(path, st.st_size);
       if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return false;
       }
       if (IdentityOf(path, st) == identity) {
+        std::lock_guard<std::mutex> lock(mutex_);
         if (verdicts_.size() >= kMaxCachedVerdicts) {
           verdicts_.clear();
         }
@@ -147,7 +151,7 @@ class VerdictCache {
   }
 
  private:
-  std::mutex mutex_;  // held while a file is checked: one helper at a time
+  std::mutex mutex_;
   std::map<FileIdentity, bool> verdicts_;
 };
 
