@@ -2,8 +2,10 @@
 // API (our msi.dll stand-in on Linux, Wine's msi.dll in the Windows lane). Each
 // outcome must be an error code or a normal answer; a crash or a hang is a finding.
 //
-//   msi_package_fuzz [--count N] [--seed S] [--first I] [--hang-seconds T]
-//       runs mutations I .. I+N-1 of seed S (default: 1,000 from 0, seed 13);
+//   msi_package_fuzz [--count N] [--seed S] [--first I] [--hang-seconds T] [--jobs J]
+//       runs mutations I .. I+N-1 of seed S (default: 1,000 from 0, seed 13),
+//       shared out among J children at a time (default 2), each with a work
+//       folder and an INSTALLER_VESK_HOME of its own;
 //   msi_package_fuzz --write DIR [--count N] [--seed S] [--first I]
 //       only writes those mutated packages to DIR, named <index>-<package>, for
 //       other harnesses (a script-level fuzz of the package classes, say);
@@ -13,7 +15,7 @@
 // Mutation i of seed S is the same on every system: a base package and one
 // damage (bits flipped, a block zeroed or overwritten, a cut, a sector copied
 // over another, a 32-bit field set to an edge value), from a generator seeded
-// with (S, i). The mutations run in a child process that goes on until the
+// with (S, i). The mutations run in child processes, each going on until the
 // last one of its batch or the first crash; a crash ends the child, and the
 // next one starts after the mutation that ended it, and a mutation that runs longer than the
 // hang limit has its child ended and counts as a hang. The child appends its
@@ -30,7 +32,9 @@
 //
 // Verdict: on Linux every crash or hang fails. Under Wine (the Windows build)
 // a crash whose faulting address lies outside this program is counted and
-// listed as Wine's, as are hangs; a crash inside this program fails.
+// listed as Wine's, as are hangs; a crash inside this program fails. (Under
+// Wine the jobs share the prefix's product registry: an install may meet the
+// other job's, and the removal step removes whatever is registered.)
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -69,7 +73,13 @@ namespace fs = std::filesystem;
 
 constexpr std::uint64_t kDefaultSeed = 13;
 constexpr std::uint64_t kDefaultCount = 1000;
+// A mutation that runs longer is a hang. Under Wine, whose hangs are counted
+// only, the limit is short, as they are many (about 5 % of mutations).
+#ifdef _WIN32
+constexpr int kDefaultHangSeconds = 5;
+#else
 constexpr int kDefaultHangSeconds = 60;
+#endif
 // A child runs at most this many mutations: libmsi leaks some memory at each open.
 constexpr std::uint64_t kMutationsPerChild = 500;
 
@@ -227,19 +237,43 @@ void SetOperation(std::uint64_t index, const char* operation) {
 }
 
 #ifdef _WIN32
+// The module holding `address`, or null (GetModuleHandleExW takes a null address
+// for "the program itself", so that case is ruled out first).
+HMODULE ModuleAt(const void* address) {
+  HMODULE module = nullptr;
+  if (address == nullptr ||
+      !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCWSTR>(address), &module)) {
+    return nullptr;
+  }
+  return module;
+}
+
+// Writes "crash <index> op=<op> code=... module=<name>+<offset> ours=0|1". A fault
+// at an address outside every module (a call through a null pointer) is put on
+// the module of the code that made the call: its return address tops the stack.
 LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
   const void* address = exception->ExceptionRecord->ExceptionAddress;
-  HMODULE module = nullptr;
-  wchar_t name[MAX_PATH] = L"?";
-  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         static_cast<LPCWSTR>(address), &module)) {
-    GetModuleFileNameW(module, name, MAX_PATH);
+  HMODULE module = ModuleAt(address);
+  const char* how = "";
+  if (!module) {
+#ifdef _WIN64
+    address = *reinterpret_cast<void* const*>(exception->ContextRecord->Rsp);
+#else
+    address = *reinterpret_cast<void* const*>(exception->ContextRecord->Esp);
+#endif
+    module = ModuleAt(address);
+    how = " (a call to nowhere from there)";
   }
+  wchar_t name[MAX_PATH] = L"?";
+  if (module) GetModuleFileNameW(module, name, MAX_PATH);
   const wchar_t* leaf = std::max(wcsrchr(name, L'\\'), wcsrchr(name, L'/'));
+  const unsigned long long offset =
+      module ? static_cast<const char*>(address) - reinterpret_cast<const char*>(module) : 0;
   char tail[400];
-  const int length = std::snprintf(tail, sizeof tail, "%.*s code=0x%08lX module=%ls ours=%d\n",
+  const int length = std::snprintf(tail, sizeof tail, "%.*s code=0x%08lX module=%ls+0x%llx%s ours=%d\n",
                                    static_cast<int>(g_crash_length), g_crash_line,
-                                   exception->ExceptionRecord->ExceptionCode, leaf ? leaf + 1 : name,
+                                   exception->ExceptionRecord->ExceptionCode, leaf ? leaf + 1 : name, offset, how,
                                    module == GetModuleHandleW(nullptr) ? 1 : 0);
   g_log->Write(tail, static_cast<std::size_t>(std::clamp(length, 0, static_cast<int>(sizeof tail) - 1)));
   TerminateProcess(GetCurrentProcess(), 3);
@@ -484,8 +518,19 @@ fs::path SelfPath() {
 #endif
 }
 
+void SetVariable(const char* name, const fs::path& value) {
+#ifdef _WIN32
+  _wputenv_s(ovra::WideFromUtf8(name).c_str(), value.wstring().c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+// A work folder: the package folder with the cabinets the bases need beside them,
+// and a folder for INSTALLER_VESK_HOME.
 void PrepareWorkFolder(const fs::path& work) {
   fs::create_directories(work / L"package");
+  fs::create_directories(work / L"home");
   for (const wchar_t* cabinet : kCabinets) {
     fs::copy_file(fs::path(msi_test::PackagePath(cabinet)), work / L"package" / cabinet,
                   fs::copy_options::overwrite_existing);
@@ -505,6 +550,7 @@ int RunChild(std::uint64_t seed, std::uint64_t from, std::uint64_t to, const fs:
   const ProgressLog log(progress);
   g_log = &log;
   InstallCrashHandler();
+  SetVariable("INSTALLER_VESK_HOME", work / L"home");
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   const std::vector<Base> bases = LoadBases();
   for (std::uint64_t index = from; index < to; ++index) {
@@ -533,6 +579,7 @@ struct Options {
   std::uint64_t first = 0;
   std::uint64_t count = kDefaultCount;
   int hang_seconds = kDefaultHangSeconds;
+  std::uint64_t jobs = 2;
   fs::path write_folder;
   bool one = false;
 };
@@ -559,14 +606,6 @@ class ProgressReader {
   std::size_t offset_ = 0;
 };
 
-void SetVariable(const char* name, const fs::path& value) {
-#ifdef _WIN32
-  _wputenv_s(ovra::WideFromUtf8(name).c_str(), value.wstring().c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
 std::string DetailAfterIndex(const std::string& line) {
   // "<word> <index> <detail>"
   const std::size_t first = line.find(' ');
@@ -574,106 +613,143 @@ std::string DetailAfterIndex(const std::string& line) {
   return second == std::string::npos ? std::string() : line.substr(second + 1);
 }
 
+// One child at a time over a share of the mutations, in a work folder of its own.
+class Slot {
+ public:
+  Slot(fs::path work, std::uint64_t first, std::uint64_t end)
+      : work_(std::move(work)), progress_(work_ / L"progress.txt"), reader_(progress_), next_(first), end_(end) {
+    PrepareWorkFolder(work_);
+  }
+
+  bool finished() const { return next_ >= end_ && !running_; }
+  std::size_t children() const { return children_; }
+  std::uint64_t next() const { return next_; }
+
+  // Starts a child when none runs, reads its progress, and notes what ended it.
+  bool Poll(const Options& options, std::vector<Finding>& findings, std::map<std::string, std::size_t>& opened) {
+    if (!running_) {
+      if (next_ >= end_) return true;
+      const std::uint64_t batch_end = std::min(end_, next_ + kMutationsPerChild);
+      child_ = platform::ChildProcess();
+      if (const platform::ErrorCode error =
+              child_.Start({SelfPath().wstring(), L"--child", std::to_wstring(options.seed), std::to_wstring(next_),
+                            std::to_wstring(batch_end), work_.wstring(), progress_.wstring()})) {
+        std::fprintf(stderr, "msi_package_fuzz: cannot start a child: error %u\n", error);
+        return false;
+      }
+      running_ = true;
+      ++children_;
+      current_ = next_;
+      last_op_ = "start";
+      current_since_ = std::chrono::steady_clock::now();
+      done_ = false;
+      crash_line_.clear();
+    }
+    std::uint32_t exit_code = 0;
+    const platform::ErrorCode waited = child_.Wait(exit_code, std::chrono::milliseconds(0));
+    for (const std::string& line : reader_.NewLines()) {
+      const std::string word = line.substr(0, line.find(' '));
+      if (word == "begin") {
+        current_ = std::stoull(line.substr(6));
+        current_since_ = std::chrono::steady_clock::now();
+        last_op_ = "start";
+      } else if (word == "op") {
+        last_op_ = DetailAfterIndex(line);
+      } else if (word == "end" || word == "bad") {
+        const std::string detail = DetailAfterIndex(line);
+        ++opened[detail.substr(0, detail.find(' '))];
+        if (word == "bad") findings.push_back({current_, "bad answer", detail});
+        next_ = current_ + 1;
+      } else if (word == "crash") {
+        crash_line_ = line;
+      } else if (word == "done") {
+        done_ = true;
+      }
+    }
+    if (waited == platform::kErrorSuccess) {
+      running_ = false;
+      if (!done_) {
+        // Ended inside mutation `current_`: a crash (or an exit no one asked for).
+        Finding finding{current_, "crash",
+                        (crash_line_.empty() ? "op=" + last_op_ : DetailAfterIndex(crash_line_)) + " exit code " +
+                            std::to_string(exit_code)};
+#ifdef _WIN32
+        finding.wine = crash_line_.find("ours=0") != std::string::npos;
+#endif
+        findings.push_back(finding);
+        next_ = current_ + 1;
+      }
+    } else if (waited != platform::kErrorTimeout) {
+      std::fprintf(stderr, "msi_package_fuzz: waiting for a child failed: error %u\n", waited);
+      return false;
+    } else if (std::chrono::steady_clock::now() - current_since_ > std::chrono::seconds(options.hang_seconds)) {
+      child_.Terminate();
+      child_.Wait(exit_code);
+      running_ = false;
+      Finding finding{current_, "hang", "op=" + last_op_};
+#ifdef _WIN32
+      finding.wine = true;  // inside msi.dll: this program's own steps cannot loop
+#endif
+      findings.push_back(finding);
+      next_ = current_ + 1;
+    }
+    return true;
+  }
+
+ private:
+  const fs::path work_;
+  const fs::path progress_;
+  ProgressReader reader_;
+  std::uint64_t next_;
+  const std::uint64_t end_;
+  platform::ChildProcess child_;
+  bool running_ = false;
+  std::size_t children_ = 0;
+  std::uint64_t current_ = 0;
+  std::string last_op_;
+  std::chrono::steady_clock::time_point current_since_;
+  bool done_ = false;
+  std::string crash_line_;
+};
+
 int RunDriver(const Options& options) {
   const fs::path work = fs::temp_directory_path() /
                         ("msi_package_fuzz_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-  PrepareWorkFolder(work);
-  fs::create_directories(work / L"home");
-  SetVariable("INSTALLER_VESK_HOME", work / L"home");
   SetVariable("INSTALLER_VESK_REBOOT_COMMAND", "true");
-  const fs::path progress = work / L"progress.txt";
   const std::vector<Base> bases = LoadBases();
   const auto started = std::chrono::steady_clock::now();
 
+  // The mutations are shared out in contiguous ranges, one a job.
+  const std::uint64_t end = options.first + options.count;
+  const std::uint64_t jobs = std::max<std::uint64_t>(1, std::min<std::uint64_t>(options.jobs, options.count));
+  std::vector<std::unique_ptr<Slot>> slots;
+  for (std::uint64_t job = 0; job < jobs; ++job) {
+    slots.push_back(std::make_unique<Slot>(work / std::to_wstring(job), options.first + options.count * job / jobs,
+                                           options.first + options.count * (job + 1) / jobs));
+  }
   std::vector<Finding> findings;
   std::map<std::string, std::size_t> opened;  // "open=<code>" of each mutation
-  const std::uint64_t end = options.first + options.count;
-  std::uint64_t next = options.first;
   std::uint64_t reported = 0;
-  std::size_t children = 0;
-  ProgressReader reader(progress);
-  while (next < end) {
-    platform::ChildProcess child;
-    const std::uint64_t batch_end = std::min(end, next + kMutationsPerChild);
-    const std::vector<std::wstring> command = {
-        SelfPath().wstring(), L"--child",           std::to_wstring(options.seed), std::to_wstring(next),
-        std::to_wstring(batch_end), work.wstring(), progress.wstring()};
-    if (const platform::ErrorCode error = child.Start(command)) {
-      std::fprintf(stderr, "msi_package_fuzz: cannot start a child: error %u\n", error);
-      return 2;
+  while (!std::all_of(slots.begin(), slots.end(), [](const auto& slot) { return slot->finished(); })) {
+    for (const auto& slot : slots) {
+      if (!slot->Poll(options, findings, opened)) return 2;
     }
-    ++children;
-    std::uint64_t current = next;
-    std::string last_op = "start";
-    auto current_since = std::chrono::steady_clock::now();
-    bool done = false;
-    std::string crash_line;
-    for (;;) {
-      std::uint32_t exit_code = 0;
-      const platform::ErrorCode waited = child.Wait(exit_code, std::chrono::milliseconds(200));
-      for (const std::string& line : reader.NewLines()) {
-        const std::string word = line.substr(0, line.find(' '));
-        if (word == "begin") {
-          current = std::stoull(line.substr(6));
-          current_since = std::chrono::steady_clock::now();
-          last_op = "start";
-        } else if (word == "op") {
-          last_op = DetailAfterIndex(line);
-        } else if (word == "end" || word == "bad") {
-          const std::string detail = DetailAfterIndex(line);
-          ++opened[detail.substr(0, detail.find(' '))];
-          if (word == "bad") {
-            findings.push_back({current, "bad answer", detail});
-          }
-          next = current + 1;
-        } else if (word == "crash") {
-          crash_line = line;
-        } else if (word == "done") {
-          done = true;
-        }
-      }
-      if (next - options.first >= reported + options.count / 10 && options.count >= 1000) {
-        reported = next - options.first;
-        std::printf("msi_package_fuzz: %" PRIu64 " of %" PRIu64 " mutations, %zu findings\n", reported,
-                    options.count, findings.size());
-        std::fflush(stdout);
-      }
-      if (waited == platform::kErrorSuccess) {
-        if (!done) {
-          // Ended inside mutation `current`: a crash (or an exit no one asked for).
-          Finding finding{current, "crash", crash_line.empty() ? "op=" + last_op + " exit code " + std::to_string(exit_code)
-                                                               : DetailAfterIndex(crash_line) + " exit code " +
-                                                                     std::to_string(exit_code)};
-#ifdef _WIN32
-          finding.wine = crash_line.find("ours=0") != std::string::npos;
-#endif
-          findings.push_back(finding);
-          next = current + 1;
-        }
-        break;
-      }
-      if (waited != platform::kErrorTimeout) {
-        std::fprintf(stderr, "msi_package_fuzz: waiting for the child failed: error %u\n", waited);
-        return 2;
-      }
-      if (std::chrono::steady_clock::now() - current_since > std::chrono::seconds(options.hang_seconds)) {
-        child.Terminate();
-        child.Wait(exit_code);
-        Finding finding{current, "hang", "op=" + last_op};
-#ifdef _WIN32
-        finding.wine = true;  // inside msi.dll: this program's own steps cannot loop
-#endif
-        findings.push_back(finding);
-        next = current + 1;
-        break;
-      }
+    std::uint64_t run = 0;
+    for (const auto& slot : slots) run += slot->next() - (options.first + options.count * (&slot - &slots[0]) / jobs);
+    if (options.count >= 1000 && run >= reported + options.count / 10) {
+      reported = run;
+      std::printf("msi_package_fuzz: %" PRIu64 " of %" PRIu64 " mutations, %zu findings\n", run, options.count,
+                  findings.size());
+      std::fflush(stdout);
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::size_t ours = 0;
-  std::size_t crashes = 0, hangs = 0;
-  fs::path kept = work / L"findings";
+  std::size_t ours = 0, crashes = 0, hangs = 0, children = 0;
+  for (const auto& slot : slots) children += slot->children();
+  std::sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) { return a.index < b.index; });
+  const fs::path kept = work / L"findings";
   for (const Finding& finding : findings) {
     crashes += finding.kind == "crash";
     hangs += finding.kind == "hang";
@@ -685,8 +761,9 @@ int RunDriver(const Options& options) {
                 finding.index, mutation.description.c_str(), finding.detail.c_str());
   }
   std::printf("msi_package_fuzz: seed %" PRIu64 ", mutations %" PRIu64 "..%" PRIu64 ": %" PRIu64
-              " run in %.0f s (%zu child processes); crashes %zu, hangs %zu, bad answers %zu; %zu counted as Wine's\n",
-              options.seed, options.first, end - 1, options.count, seconds, children, crashes, hangs,
+              " run in %.0f s (%" PRIu64 " jobs, %zu child processes); crashes %zu, hangs %zu, bad answers %zu; "
+              "%zu counted as Wine's\n",
+              options.seed, options.first, end - 1, options.count, seconds, jobs, children, crashes, hangs,
               findings.size() - crashes - hangs, findings.size() - ours);
   std::printf("msi_package_fuzz: open results:");
   for (const auto& [result, count] : opened) {
@@ -736,7 +813,7 @@ int WriteMutations(const Options& options) {
 
 int Usage() {
   std::fputs(
-      "usage: msi_package_fuzz [--count N] [--seed S] [--first I] [--hang-seconds T]\n"
+      "usage: msi_package_fuzz [--count N] [--seed S] [--first I] [--hang-seconds T] [--jobs J]\n"
       "       msi_package_fuzz --write DIR [--count N] [--seed S] [--first I]\n"
       "       msi_package_fuzz --one I [--seed S]\n",
       stderr);
@@ -761,6 +838,7 @@ int main(int argc, char** argv) {
       else if (name == "--seed") options.seed = std::stoull(value);
       else if (name == "--first") options.first = std::stoull(value);
       else if (name == "--hang-seconds") options.hang_seconds = std::stoi(value);
+      else if (name == "--jobs") options.jobs = std::stoull(value);
       else if (name == "--write") options.write_folder = fs::u8path(value);
       else if (name == "--one") { options.first = std::stoull(value); options.one = true; }
       else return Usage();

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -161,9 +162,11 @@ int KillPointsWanted() {
 TEST_F(KilledInstall, AtPointsSpreadOverTheInstallLeavesAllOrNothing) {
   const std::wstring package = msi_test::PackagePath(L"kill.msi");
   const fs::path drive = home_.folder() / "drive";
-  auto* shared = static_cast<ChildReport*>(
-      mmap(nullptr, sizeof(ChildReport), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(shared, MAP_FAILED);
+  void* mapping = mmap(nullptr, sizeof(ChildReport), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapping, MAP_FAILED);
+  const std::unique_ptr<ChildReport, void (*)(ChildReport*)> report(
+      static_cast<ChildReport*>(mapping), [](ChildReport* unmapped) { munmap(unmapped, sizeof *unmapped); });
+  ChildReport* const shared = report.get();
   g_report = shared;
 
   // Runs the install in a child, SIGKILLed `delay` after its start, or left to finish
@@ -218,7 +221,7 @@ TEST_F(KilledInstall, AtPointsSpreadOverTheInstallLeavesAllOrNothing) {
   ASSERT_FALSE(installed_files.empty());
 
   const int points = KillPointsWanted();
-  int kills = 0;
+  int kills = 0, completed = 0;
   std::set<std::string> landed;  // the last message before each kill
   for (int point = 0; point < points; ++point) {
     const auto delay = length * (2 * point + 1) / (2 * points);
@@ -230,6 +233,7 @@ TEST_F(KilledInstall, AtPointsSpreadOverTheInstallLeavesAllOrNothing) {
     // The next call completes or rolls back what the kill left.
     const INSTALLSTATE state = MsiQueryProductStateW(kBulk);
     if (state == INSTALLSTATE_DEFAULT) {
+      completed += killed;
       EXPECT_EQ(Snapshot(install_dir_), installed_files) << "registered, but not all there: killed at " << where;
       EXPECT_EQ(Snapshot(drive), installed_drive) << where;
       ASSERT_EQ(MsiConfigureProductExW(kBulk, 0, INSTALLSTATE_ABSENT, L""), ERROR_SUCCESS) << where;
@@ -246,11 +250,12 @@ TEST_F(KilledInstall, AtPointsSpreadOverTheInstallLeavesAllOrNothing) {
     ASSERT_EQ(MsiConfigureProductExW(kBulk, 0, INSTALLSTATE_ABSENT, L""), ERROR_SUCCESS) << where;
     EXPECT_EQ(FilesUnder(install_dir_), 0u) << where;
   }
-  munmap(shared, sizeof *shared);
   // Most points fall inside the install; a late one may find it done when the machine speeds up.
   EXPECT_GE(kills, points / 2) << "only " << kills << " of " << points << " kills hit the install";
-  std::printf("[ kill test ] %d points over %lld us: %d kills hit the install, after %zu distinct actions or files\n",
-              points, static_cast<long long>(length.count()), kills, landed.size());
+  std::printf(
+      "[ kill test ] %d points over %lld us: %d kills hit the install (%d found it complete, %d rolled back), after %zu "
+      "distinct actions or files\n",
+      points, static_cast<long long>(length.count()), kills, completed, kills - completed, landed.size());
 }
 
 }  // namespace
