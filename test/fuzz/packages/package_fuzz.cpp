@@ -270,10 +270,20 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
   const wchar_t* leaf = std::max(wcsrchr(name, L'\\'), wcsrchr(name, L'/'));
   const unsigned long long offset =
       module ? static_cast<const char*>(address) - reinterpret_cast<const char*>(module) : 0;
+  // The innermost msi.dll frame below a fault in a library it called (the C runtime, say).
+  const HMODULE msi = GetModuleHandleW(L"msi.dll");
+  unsigned long long msi_offset = 0;
+  void* frames[48];
+  const USHORT depth = msi && module != msi ? RtlCaptureStackBackTrace(0, 48, frames, nullptr) : 0;
+  for (USHORT i = 0; i < depth && msi_offset == 0; ++i) {
+    if (ModuleAt(frames[i]) == msi) msi_offset = static_cast<char*>(frames[i]) - reinterpret_cast<char*>(msi);
+  }
+  char via[48] = "";
+  if (msi_offset != 0) std::snprintf(via, sizeof via, " via msi.dll+0x%llx", msi_offset);
   char tail[400];
-  const int length = std::snprintf(tail, sizeof tail, "%.*s code=0x%08lX module=%ls+0x%llx%s ours=%d\n",
+  const int length = std::snprintf(tail, sizeof tail, "%.*s code=0x%08lX module=%ls+0x%llx%s%s ours=%d\n",
                                    static_cast<int>(g_crash_length), g_crash_line,
-                                   exception->ExceptionRecord->ExceptionCode, leaf ? leaf + 1 : name, offset, how,
+                                   exception->ExceptionRecord->ExceptionCode, leaf ? leaf + 1 : name, offset, how, via,
                                    module == GetModuleHandleW(nullptr) ? 1 : 0);
   g_log->Write(tail, static_cast<std::size_t>(std::clamp(length, 0, static_cast<int>(sizeof tail) - 1)));
   TerminateProcess(GetCurrentProcess(), 3);
