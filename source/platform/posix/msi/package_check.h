@@ -24,7 +24,9 @@
 // stamps are coarse, so a change within the same tick could keep size and times:
 // for a file changed less than two seconds ago, a hash of its content is part of
 // the identity. A file rewritten while it is checked or while libmsi reads it is
-// beyond the check.
+// beyond the check. A database being created (MSIDBOPEN_CREATE) holds nothing to
+// read and is not checked; one opened for writing is checked as it stands, and
+// the file a commit writes is checked at its next open, like any changed file.
 #pragma once
 
 #include <string>
