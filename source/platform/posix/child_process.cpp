@@ -51,8 +51,9 @@ void AwaitEnd(pid_t pid, std::chrono::milliseconds timeout) {
     return;
   }
   std::chrono::microseconds pause(100);
-  siginfo_t info{};
-  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0) {
+  for (;;) {
+    siginfo_t info{};  // si_pid stays 0 while the child runs
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0) return;
     const auto left = remaining();
     if (left.count() == 0) return;
     std::this_thread::sleep_for(std::min<std::chrono::microseconds>(pause, left));
