@@ -641,9 +641,11 @@ class Slot {
       if (next_ >= end_) return true;
       const std::uint64_t batch_end = std::min(end_, next_ + kMutationsPerChild);
       child_ = platform::ChildProcess();
+      // In its work folder: a damaged package may name a folder relative to the current one.
       if (const platform::ErrorCode error =
               child_.Start({SelfPath().wstring(), L"--child", std::to_wstring(options.seed), std::to_wstring(next_),
-                            std::to_wstring(batch_end), work_.wstring(), progress_.wstring()})) {
+                            std::to_wstring(batch_end), work_.wstring(), progress_.wstring()},
+                           work_.wstring())) {
         std::fprintf(stderr, "msi_package_fuzz: cannot start a child: error %u\n", error);
         return false;
       }
@@ -793,6 +795,7 @@ int RunDriver(const Options& options) {
 int RunOne(const Options& options) {
   const fs::path work = fs::temp_directory_path() / ("msi_package_fuzz_one_" + std::to_string(options.first));
   PrepareWorkFolder(work);
+  fs::current_path(work);  // a damaged package may name a folder relative to the current one
   SetVariable("INSTALLER_VESK_HOME", work / L"home");
   SetVariable("INSTALLER_VESK_REBOOT_COMMAND", "true");
   const ProgressLog log(work / L"progress.txt");
