@@ -11,6 +11,7 @@
 #include "installer_vesk/msi_package_info.h"
 #include "installer_vesk/msi_product_info.h"
 #include "installer_vesk/msi_setup_manager.h"
+#include "installer_vesk/named_object_trace.h"
 #include "installer_vesk/trace_classes.h"
 
 namespace installer {
@@ -101,6 +102,7 @@ namespace {
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
   installer::TraceMsiDiagnostics();
+  installer::TraceNamedObjectRefusals();
   return electron::node_interop::RegisterModule(env, exports, installer::MakeFactoryTable());
 }
 

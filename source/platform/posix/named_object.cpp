@@ -9,16 +9,35 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <new>
 #include <string_view>
 
 #include "ovra/strings.h"
+#include "platform/named_object_diagnostics.h"
 
 namespace platform::posix_detail {
 namespace {
 
 // Held while an object is created, replaced or removed. The file itself is never removed.
 constexpr char kCreationLockName[] = "/platform-named-objects.lock";
+// Where shm_open keeps its objects, to see who owns one we may not open.
+constexpr char kShmFolder[] = "/dev/shm";
+// Objects are private to their creator's user: only it may read or write them.
+constexpr mode_t kObjectMode = 0600;
+
+uid_t EffectiveUser() { return geteuid(); }
+std::atomic<AcceptedOwnerSource> accepted_owner{&EffectiveUser};
+
+// An object another user owns could hold what that user planted, or show it what
+// we write: it is refused, and counts as absent.
+bool IsAccepted(const std::string& posix_name, uid_t owner) {
+  const uid_t expected = accepted_owner.load()();
+  if (owner == expected) return true;
+  ReportNamedObjectDiagnostic("named object " + posix_name + " belongs to user " + std::to_string(owner) +
+                              ", not to user " + std::to_string(expected) + ": refused, treated as absent");
+  return false;
+}
 
 struct SegmentHeader {
   std::atomic<std::uint32_t> kind;  // 0 until the object is complete
@@ -74,6 +93,10 @@ ErrorCode ErrorFromErrno(int error) {
   }
 }
 
+AcceptedOwnerSource SetAcceptedOwnerSource(AcceptedOwnerSource source) {
+  return accepted_owner.exchange(source ? source : &EffectiveUser);
+}
+
 ErrorCode MapObjectName(const std::wstring& name, std::string& posix_name) {
   constexpr std::wstring_view kGlobal = L"Global\\";
   constexpr std::wstring_view kLocal = L"Local\\";
@@ -124,14 +147,23 @@ ErrorCode NamedSegment::Open(const std::wstring& name, ObjectKind kind) {
 }
 
 ErrorCode NamedSegment::OpenMapped(const std::string& posix_name, ObjectKind kind) {
+  struct stat info {};
   fd_ = shm_open(posix_name.c_str(), O_RDWR, 0);
-  if (fd_ < 0) return ErrorFromErrno(errno);
+  if (fd_ < 0) {
+    const int error = errno;
+    // Another user's private object cannot even be opened.
+    if (error == EACCES && stat((kShmFolder + posix_name).c_str(), &info) == 0 &&
+        !IsAccepted(posix_name, info.st_uid)) {
+      return kErrorFileNotFound;
+    }
+    return ErrorFromErrno(error);
+  }
   const auto fail = [this](ErrorCode error) {
     Release();
     return error;
   };
-  struct stat info {};
   if (fstat(fd_, &info) != 0) return fail(ErrorFromErrno(errno));
+  if (!IsAccepted(posix_name, info.st_uid)) return fail(kErrorFileNotFound);
   // A creator locks its object before giving it a size; a smaller one is still being made.
   if (info.st_size < static_cast<off_t>(kPayloadOffset)) return fail(kErrorFileNotFound);
   void* base = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
@@ -158,9 +190,14 @@ ErrorCode NamedSegment::OpenOrCreate(const std::wstring& name, ObjectKind kind, 
 
   const ErrorCode opened = OpenMapped(posix_name, kind);
   if (opened != kErrorFileNotFound) return opened;
-  // Absent, or left behind by a creator that has gone (no creator is at work: we hold the lock).
-  if (shm_unlink(posix_name.c_str()) != 0 && errno != ENOENT) return ErrorFromErrno(errno);
-  fd_ = shm_open(posix_name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  // Absent, left behind by a creator that has gone (no creator is at work: we hold the
+  // lock), or another user's, which only that user (or root) can remove.
+  if (shm_unlink(posix_name.c_str()) != 0 && errno != ENOENT) {
+    const int error = errno;
+    ReportNamedObjectDiagnostic("named object " + posix_name + " cannot be replaced: " + std::strerror(error));
+    return ErrorFromErrno(error);
+  }
+  fd_ = shm_open(posix_name.c_str(), O_RDWR | O_CREAT | O_EXCL, kObjectMode);
   if (fd_ < 0) return ErrorFromErrno(errno);
   creator_ = true;
   posix_name_ = posix_name;
@@ -168,6 +205,8 @@ ErrorCode NamedSegment::OpenOrCreate(const std::wstring& name, ObjectKind kind, 
     ReleaseLocked();
     return error;
   };
+  // The umask may have taken bits away (0400 would make it unwritable to us); it adds none.
+  if (fchmod(fd_, kObjectMode) != 0) return fail(ErrorFromErrno(errno));
   while (flock(fd_, LOCK_EX) != 0) {
     if (errno != EINTR) return fail(ErrorFromErrno(errno));
   }

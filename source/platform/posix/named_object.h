@@ -20,6 +20,12 @@ ErrorCode ErrorFromErrno(int error);
 // The shm name of a Windows object name, or a Win32 error.
 ErrorCode MapObjectName(const std::wstring& name, std::string& posix_name);
 
+// The user whose objects are accepted: the effective user. Tests put another one
+// in place to see their own objects as another user's; null puts the effective
+// user back. Returns the previous source.
+using AcceptedOwnerSource = uid_t (*)();
+AcceptedOwnerSource SetAcceptedOwnerSource(AcceptedOwnerSource source);
+
 enum class ObjectKind : std::uint32_t {
   kEvent = 0x45564e31,    // "EVN1"
   kSection = 0x53454331,  // "SEC1"
@@ -36,7 +42,7 @@ class NamedSegment {
   NamedSegment& operator=(const NamedSegment&) = delete;
 
   // Opens a published object of `kind` whose creator is alive: 0; 2 when there is none
-  // (or only a stale one); 6 when the name belongs to another kind.
+  // (or only a stale one, or one another user owns); 6 when the name belongs to another kind.
   ErrorCode Open(const std::wstring& name, ObjectKind kind);
   // Opens the live object as Open does, or creates one with `payload_size` zero bytes,
   // lets `initialize` fill its payload, and publishes it; `initialize`'s error undoes it.

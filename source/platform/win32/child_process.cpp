@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "kernel_handle.h"
 
 namespace platform {
@@ -64,13 +66,26 @@ ErrorCode ChildProcess::Start(const std::vector<std::wstring>& command, const st
   return kErrorSuccess;
 }
 
-ErrorCode ChildProcess::Wait(std::uint32_t& exit_code) {
+ErrorCode ChildProcess::Wait(std::uint32_t& exit_code) { return Wait(exit_code, std::chrono::milliseconds(INFINITE)); }
+
+ErrorCode ChildProcess::Wait(std::uint32_t& exit_code, std::chrono::milliseconds timeout) {
   if (!state_) return ERROR_INVALID_HANDLE;
-  if (WaitForSingleObject(state_->handle.get(), INFINITE) == WAIT_FAILED) return GetLastError();
+  const DWORD limit = timeout.count() >= INFINITE ? INFINITE : static_cast<DWORD>(std::max<long long>(timeout.count(), 0));
+  const DWORD waited = WaitForSingleObject(state_->handle.get(), limit);
+  if (waited == WAIT_FAILED) return GetLastError();
+  if (waited == WAIT_TIMEOUT) return kErrorTimeout;
   DWORD code = 0;
   if (!GetExitCodeProcess(state_->handle.get(), &code)) return GetLastError();
   exit_code = code;
   return kErrorSuccess;
+}
+
+ErrorCode ChildProcess::Terminate() {
+  if (!state_) return ERROR_INVALID_HANDLE;
+  if (TerminateProcess(state_->handle.get(), 1)) return kErrorSuccess;
+  const DWORD error = GetLastError();
+  // A process that has ended already refuses with access denied.
+  return WaitForSingleObject(state_->handle.get(), 0) == WAIT_OBJECT_0 ? kErrorSuccess : error;
 }
 
 bool ChildProcess::IsStarted() const { return state_ != nullptr; }

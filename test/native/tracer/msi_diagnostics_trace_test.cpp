@@ -1,4 +1,5 @@
-// The Windows Installer library's diagnostic messages in the process-wide trace log.
+// The platform's diagnostic messages (the Windows Installer library's, the named
+// objects' refusals) in the process-wide trace log.
 #include "installer_vesk/msi_diagnostics_trace.h"
 
 #include <gtest/gtest.h>
@@ -9,15 +10,17 @@
 
 #include "installer_vesk/tracer.h"
 #include "log_file.h"
+#include "installer_vesk/named_object_trace.h"
 #include "platform/msi_diagnostics.h"
+#include "platform/named_object_diagnostics.h"
 
-#ifndef _WIN32  // msi.dll reports nothing through the seam
+#ifndef _WIN32  // nothing is reported through these seams on Windows
 
 namespace {
 
 constexpr char kLog[] = "diagnostics.log";
 
-class MsiDiagnosticsTrace : public tracer_test::TempDirTest {
+class DiagnosticsTrace : public tracer_test::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
@@ -30,6 +33,7 @@ class MsiDiagnosticsTrace : public tracer_test::TempDirTest {
 
   void TearDown() override {
     platform::SetMsiDiagnosticSink(nullptr);
+    platform::SetNamedObjectDiagnosticSink(nullptr);
     tracer_->CloseInstallerLog();
     tracer_->SetInstallerLogName(saved_name_);
     tracer_->SetLevel(saved_level_);
@@ -41,12 +45,19 @@ class MsiDiagnosticsTrace : public tracer_test::TempDirTest {
   std::uint32_t saved_level_ = 0;
 };
 
-TEST_F(MsiDiagnosticsTrace, MessagesAreDetailRecords) {
+TEST_F(DiagnosticsTrace, MessagesAreDetailRecords) {
   installer::TraceMsiDiagnostics();
   platform::ReportMsiDiagnostic("at the default level");
   tracer_->SetLevel(installer::kDetailTraceLevel);
   platform::ReportMsiDiagnostic("libmsi warning: table not found");
   EXPECT_EQ(tracer_test::ReadRecords(kLog), (std::vector<std::string>{"bl\tlibmsi warning: table not found"}));
+}
+
+TEST_F(DiagnosticsTrace, NamedObjectRefusalsAreInstallerRecords) {
+  installer::TraceNamedObjectRefusals();
+  platform::ReportNamedObjectDiagnostic("named object /Local.x belongs to user 1001: refused");
+  EXPECT_EQ(tracer_test::ReadRecords(kLog),
+            (std::vector<std::string>{"bl\tnamed object /Local.x belongs to user 1001: refused"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // our current directory, whatever the child's working directory.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +34,11 @@ class ChildProcess {
   // Waits for the process to end and gives its exit code (POSIX: 128 + the signal
   // number when a signal ended it). 0, or the Win32 error.
   ErrorCode Wait(std::uint32_t& exit_code);
+  // Wait with a limit: kErrorTimeout when the process is still running after `timeout`.
+  ErrorCode Wait(std::uint32_t& exit_code, std::chrono::milliseconds timeout);
+  // Ends the process at once (SIGKILL; TerminateProcess with exit code 1). It still has to
+  // be waited for. 0 also when it had ended already.
+  ErrorCode Terminate();
   bool IsStarted() const;
 
  private:

@@ -21,6 +21,7 @@ inline constexpr ErrorCode kErrorInvalidParameter = 87; // ERROR_INVALID_PARAMET
 inline constexpr ErrorCode kErrorDiskFull = 112;        // ERROR_DISK_FULL
 inline constexpr ErrorCode kErrorInvalidName = 123;     // ERROR_INVALID_NAME
 inline constexpr ErrorCode kErrorNameTooLong = 206;     // ERROR_FILENAME_EXCED_RANGE
+inline constexpr ErrorCode kErrorTimeout = 258;         // WAIT_TIMEOUT
 inline constexpr ErrorCode kErrorInternal = 1359;       // ERROR_INTERNAL_ERROR
 
 }  // namespace platform

@@ -13,7 +13,10 @@
 // (ERROR_INVALID_NAME); the shm name holds at most NAME_MAX bytes
 // (ERROR_FILENAME_EXCED_RANGE). Events and blocks
 // share the namespace, as on Windows: opening one as the other gives ERROR_INVALID_HANDLE.
-// Unlike Windows, Local is not per session; objects are created with mode 0600.
+// Unlike Windows, Local is not per session. Objects are private to their creator's
+// user: created with mode 0600 whatever the umask, and an existing object that
+// another user owns is refused, treated as absent and reported
+// (platform/named_object_diagnostics.h).
 //
 // Every object starts with a small header (kind, size, the creator's process id)
 // and is published once complete. It exists only while its creator's handle is

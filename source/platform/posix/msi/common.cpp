@@ -44,6 +44,18 @@ UINT WindowsErrorFromLibmsi(int code) {
   }
 }
 
+GObjectPtr<LibmsiRecord> ColumnInfo(LibmsiQuery* query, LibmsiColInfo info) {
+  ErrorSlot error;
+  LibmsiRecord* record = libmsi_query_get_column_info(query, info, error.out());
+  return GObjectPtr<LibmsiRecord>(error.get() ? nullptr : record);
+}
+
+GObjectPtr<LibmsiRecord> PrimaryKeys(LibmsiDatabase* database, const char* table) {
+  ErrorSlot error;
+  LibmsiRecord* record = libmsi_database_get_primary_keys(database, table, error.out());
+  return GObjectPtr<LibmsiRecord>(error.get() ? nullptr : record);
+}
+
 UINT CopyToBuffer(const std::wstring& value, LPWSTR buffer, LPDWORD size) {
   const DWORD length = static_cast<DWORD>(value.size());
   UINT result = ERROR_SUCCESS;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "msi_objects.h"
+#include "package_check.h"
 #include "platform/msi_diagnostics.h"
 
 namespace msi_posix {
@@ -42,6 +43,10 @@ void RouteLibmsiLog() {
 GObjectPtr<LibmsiDatabase> OpenLibmsiDatabase(const std::string& path, guint flags, const char* output,
                                               GError** error) {
   RouteLibmsiLog();
+  // libmsi may read only a file that the helper has read safely; a new one holds nothing yet.
+  if (!(flags & LIBMSI_DB_FLAGS_CREATE) && !MayReadPackageFile(path)) {
+    return nullptr;
+  }
   return GObjectPtr<LibmsiDatabase>(libmsi_database_new(path.c_str(), flags, output, error));
 }
 

@@ -35,7 +35,8 @@ using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
 // Opens a libmsi database. Every database is opened here, which first routes
 // the GLib log of libmsi (messages without a log domain) and of libgsf, its
-// storage reader, to platform::ReportMsiDiagnostic, away from stderr.
+// storage reader, to platform::ReportMsiDiagnostic, away from stderr, and
+// refuses (null, no error set) a file the package check turns down (package_check.h).
 GObjectPtr<LibmsiDatabase> OpenLibmsiDatabase(const std::string& path, guint flags, const char* output,
                                               GError** error);
 
@@ -62,6 +63,12 @@ class ErrorSlot {
  private:
   GError* error_ = nullptr;
 };
+
+// libmsi_query_get_column_info and libmsi_database_get_primary_keys return an
+// uninitialised pointer when they fail (a damaged package's table can make them
+// fail): only the error they set tells. These ask for it and give null instead.
+GObjectPtr<LibmsiRecord> ColumnInfo(LibmsiQuery* query, LibmsiColInfo info);
+GObjectPtr<LibmsiRecord> PrimaryKeys(LibmsiDatabase* database, const char* table);
 
 class DatabaseObject : public HandleObject {
  public:

@@ -160,7 +160,7 @@ UINT ViewObject::Fetch(MSIHANDLE* handle) {
 std::shared_ptr<const IntegerFields> ViewObject::ReadIntegerFields() {
   if (!integer_fields_read_) {
     integer_fields_read_ = true;
-    GObjectPtr<LibmsiRecord> types(libmsi_query_get_column_info(query_.get(), LIBMSI_COL_INFO_TYPES, nullptr));
+    GObjectPtr<LibmsiRecord> types = ColumnInfo(query_.get(), LIBMSI_COL_INFO_TYPES);
     if (types) {
       auto fields = std::make_shared<IntegerFields>(1, false);  // field 0 is never an integer column
       for (const std::string& type : RecordStrings(types.get())) {
@@ -181,8 +181,8 @@ UINT ViewObject::ResolveTarget() {
   if (target->table.empty()) {
     return ERROR_FUNCTION_FAILED;
   }
-  GObjectPtr<LibmsiRecord> names(libmsi_query_get_column_info(query_.get(), LIBMSI_COL_INFO_NAMES, nullptr));
-  GObjectPtr<LibmsiRecord> types(libmsi_query_get_column_info(query_.get(), LIBMSI_COL_INFO_TYPES, nullptr));
+  GObjectPtr<LibmsiRecord> names = ColumnInfo(query_.get(), LIBMSI_COL_INFO_NAMES);
+  GObjectPtr<LibmsiRecord> types = ColumnInfo(query_.get(), LIBMSI_COL_INFO_TYPES);
   if (!names || !types) {
     return ERROR_FUNCTION_FAILED;
   }
@@ -190,7 +190,7 @@ UINT ViewObject::ResolveTarget() {
   for (const std::string& type : RecordStrings(types.get())) {
     target->string_columns.push_back(!IsIntegerType(type));
   }
-  GObjectPtr<LibmsiRecord> keys(libmsi_database_get_primary_keys(database_->get(), target->table.c_str(), nullptr));
+  GObjectPtr<LibmsiRecord> keys = PrimaryKeys(database_->get(), target->table.c_str());
   if (!keys) {
     return ERROR_FUNCTION_FAILED;
   }

@@ -416,7 +416,12 @@ UINT Session::InstallFiles() {
       Error(L"File " + file.key + L" is not in a cabinet; uncompressed source files are not supported.");
       return ERROR_INSTALL_FAILURE;
     }
-    by_cabinet[disk->cabinet].push_back({&file, FilePath(file.key)});
+    const std::wstring target = FilePath(file.key);
+    if (target.empty()) {  // the component names a folder the Directory table lacks
+      Error(L"File " + file.key + L" has no target folder.");
+      return ERROR_INSTALL_FAILURE;
+    }
+    by_cabinet[disk->cabinet].push_back({&file, target});
   }
   Progress(L"1: 1 2: 1 3: 0 ");
   for (const auto& [cabinet, files] : by_cabinet) {

@@ -59,11 +59,23 @@ GObjectPtr<LibmsiDatabase> OpenReadOnly(const std::string& path, UINT& error) {
   return database;
 }
 
+// A folder's name joins its parent's path: one component that stays inside it
+// ("." is the parent itself). A file's name must name a file there.
+bool IsFolderName(const std::wstring& name) {
+  return name != L".." && name.find_first_of(L"/\\") == std::wstring::npos;
+}
+bool IsFileName(const std::wstring& name) { return !name.empty() && name != L"." && IsFolderName(name); }
+
 }  // namespace
 
 std::wstring LongName(const std::wstring& name) {
   const std::size_t bar = name.find(L'|');
   return bar == std::wstring::npos ? name : name.substr(bar + 1);
+}
+
+std::wstring TargetName(const std::wstring& default_dir) {
+  const std::size_t colon = default_dir.find(L':');
+  return LongName(colon == std::wstring::npos ? default_dir : default_dir.substr(0, colon));
 }
 
 UINT ReadPackageTables(const std::string& path, PackageTables& t) {
@@ -118,6 +130,14 @@ UINT ReadPackageTables(const std::string& path, PackageTables& t) {
       t.execute_sequence.push_back({r.Text(1), r.Text(2), sequence});
     }
   });
+  // A damaged (or hostile) package must not place a file outside its folders.
+  const bool names_stay_inside =
+      std::all_of(t.directories.begin(), t.directories.end(),
+                  [](const auto& row) { return IsFolderName(TargetName(row.default_dir)); }) &&
+      std::all_of(t.files.begin(), t.files.end(), [](const auto& row) { return IsFileName(LongName(row.file_name)); });
+  if (!names_stay_inside) {
+    return ERROR_INSTALL_PACKAGE_INVALID;
+  }
   std::stable_sort(t.execute_sequence.begin(), t.execute_sequence.end(),
                    [](const auto& a, const auto& b) { return a.sequence < b.sequence; });
   read("Upgrade", "SELECT `UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Remove`, `ActionProperty`, "

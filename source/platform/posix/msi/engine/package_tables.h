@@ -78,7 +78,8 @@ struct PackageTables {
 
 // Reads the package at `path` (UTF-8). ERROR_SUCCESS, ERROR_FILE_NOT_FOUND
 // when there is no such file, or ERROR_INSTALL_PACKAGE_INVALID when it is not
-// a readable package.
+// a readable package, or names a file or folder that would leave its parent
+// folder ("..", a name with a slash).
 UINT ReadPackageTables(const std::string& path, PackageTables& tables);
 
 // Copies a stream of the package's _Streams table (an embedded cabinet) to a file.
@@ -86,5 +87,8 @@ UINT SavePackageStream(const std::string& package_path, const std::wstring& stre
 
 // The long name of a "short|long" file or folder name.
 std::wstring LongName(const std::wstring& name);
+
+// The target part of a Directory table DefaultDir ("target:source", each "short|long").
+std::wstring TargetName(const std::wstring& default_dir);
 
 }  // namespace msi_posix

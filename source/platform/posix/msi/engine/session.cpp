@@ -28,12 +28,6 @@ std::wstring WithSlash(std::wstring path) {
   return path;
 }
 
-// The target part of a Directory table DefaultDir ("target:source", each "short|long").
-std::wstring TargetName(const std::wstring& default_dir) {
-  const std::size_t colon = default_dir.find(L':');
-  return LongName(colon == std::wstring::npos ? default_dir : default_dir.substr(0, colon));
-}
-
 std::vector<std::wstring> SplitList(const std::wstring& list) {
   std::vector<std::wstring> items;
   std::size_t start = 0;
