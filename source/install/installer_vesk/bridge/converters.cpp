@@ -1,5 +1,6 @@
 #include "installer_vesk/bridge/converters.h"
 
+#include "installer_vesk/bridge/environment.h"
 #include "ovra/strings.h"
 
 namespace electron::node_interop::v8_helpers::type_converters {
@@ -47,6 +48,33 @@ bool IsEmptyObject(Napi::Value value) {
                        false);
   return Napi::Array(value.Env(), names).Length() == 0;
 }
+
+namespace {
+
+bool HasNoOwnProperty(Napi::Object object) {
+  napi_value names;
+  NAPI_THROW_IF_FAILED(object.Env(),
+                       napi_get_all_property_names(object.Env(), object, napi_key_own_only, napi_key_all_properties,
+                                                   napi_key_keep_numbers, &names),
+                       false);
+  return Napi::Array(object.Env(), names).Length() == 0;
+}
+
+bool IsBuiltIn(Napi::Object object) {
+  return BridgeEnvironment::Get(object.Env()).builtIns().Contains(object) ||
+         v8_helpers::IsOwnConstructorPrototype(object);
+}
+
+}  // namespace
+
+bool ReceivesOutValue(Napi::Value value) {
+  if (value.IsEmpty() || !value.IsObject()) return false;
+  Napi::Object object = value.As<Napi::Object>();
+  const std::string name = ConstructorName(object);
+  return (name == "Object" || name == "Context") && HasNoOwnProperty(object) && !IsBuiltIn(object);
+}
+
+bool IsWritableOutArray(Napi::Array array) { return !IsBuiltIn(array); }
 
 std::wstring WideStringTraits::Read(Napi::Value v) {
   return ovra::WideFromUtf16(v.As<Napi::String>().Utf16Value());

@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "installer_vesk/bridge/built_ins.h"
 #include "installer_vesk/bridge/object_wrapper.h"
 
 namespace electron::node_interop {
@@ -33,6 +34,9 @@ class BridgeEnvironment {
   // no ordinary prototype chain.
   void DetachPrototype(Napi::Object object) const;
 
+  // The realm's built-in objects, which out-parameters are never written onto.
+  const v8_helpers::BuiltInObjects& builtIns() const { return builtIns_; }
+
  private:
   BridgeEnvironment(Napi::Env env, FactoryTable factories);
 
@@ -40,6 +44,7 @@ class BridgeEnvironment {
   std::map<std::string, std::shared_ptr<v8_helpers::wrappers::IObjectWrapper>> instances_;
   Napi::FunctionReference setPrototypeOf_;
   Napi::Reference<Napi::External<void>> boundPrototype_;
+  v8_helpers::BuiltInObjects builtIns_;
 };
 
 }  // namespace electron::node_interop
