@@ -42,7 +42,9 @@ BuiltInObjects::BuiltInObjects(Napi::Env env) {
   AddPrototypesOf(Napi::Array::New(env));
   AddPrototypesOf(Napi::Function::New(env, [](const Napi::CallbackInfo&) {}));
   AddPrototypesOf(Napi::Error::New(env, "").Value());
-  AddPrototypesOf(Napi::Promise::Deferred::New(env).Promise());
+  Napi::Promise::Deferred deferred = Napi::Promise::Deferred::New(env);
+  AddPrototypesOf(deferred.Promise());
+  deferred.Resolve(env.Undefined());  // a pending deferred holds a handle until settled
   AddPrototypesOf(Napi::Date::New(env, 0));
   Napi::ArrayBuffer buffer = Napi::ArrayBuffer::New(env, 8);
   AddPrototypesOf(buffer);
