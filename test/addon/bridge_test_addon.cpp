@@ -219,6 +219,7 @@ class Reporter {
       std::lock_guard<std::mutex> lock(keptMutex_);
       sink = kept_;
     }
+    if (!sink) throw std::logic_error("no sink kept");
     Report(sink, count);
     return 0;
   }

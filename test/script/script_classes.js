@@ -93,4 +93,6 @@ function findArguments(object, method, callback) {
   return null;
 }
 
-module.exports = { installerKeys, testAddonKeys, mayCall, discoverClasses, settle, anyValue, findArguments };
+module.exports = {
+  installerKeys, testAddonKeys, mayCall, discoverClasses, settle, anyValue, parameterCount, findArguments,
+};
