@@ -3,7 +3,7 @@
 // installer addon and the test addon serve (test/script/script_classes.js
 // lists the keys) with random values, in both call forms.
 //
-//   node test/fuzz/bridge_fuzz.js [--calls N] [--seed S]
+//   node test/fuzz/bridge/bridge_fuzz.js [--calls N] [--seed S]
 //
 // Values: every kind, boxes (nested, self-referencing, inherited), getters
 // that throw or call back into the addon, Proxies (throwing traps, revoked),
@@ -26,9 +26,9 @@
 // inputs that do not make them wait (harmlessInputs below).
 const path = require('node:path');
 const { Worker } = require('node:worker_threads');
-const { isolate } = require('../script/isolated_run');
-const { bridgeTestAddon, installerAddon } = require('../script/addon_paths');
-const classes = require('../script/script_classes');
+const { isolate } = require('../../script/isolated_run');
+const { bridgeTestAddon, installerAddon } = require('../../script/addon_paths');
+const classes = require('../../script/script_classes');
 
 const option = (name, fallback) => {
   const index = process.argv.indexOf(`--${name}`);
