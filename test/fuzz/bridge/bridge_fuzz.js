@@ -133,7 +133,7 @@ function anyString() {
     case 8: return 'log' + below(100) + '.txt';
     case 9: return String.fromCharCode(...Array.from({ length: below(20) }, () => below(0x10000)));
     case 10: return 'value';
-    default: return Math.random.name + below(1e6);
+    default: return `text ${below(1e6)}`;
   }
 }
 
