@@ -5,7 +5,6 @@
 
 #include <napi.h>
 
-
 namespace electron::node_interop::v8_helpers {
 
 class BuiltInObjects {
@@ -33,8 +32,8 @@ class BuiltInObjects {
   Napi::FunctionReference has_;
 };
 
-// True for an array that is the "prototype" of its own "constructor", as every
-// realm's Array.prototype is: a built-in prototype even from another realm.
+// True for an object that is the "prototype" of its own "constructor", as
+// every realm's Array.prototype is: a built-in prototype even from another realm.
 bool IsOwnConstructorPrototype(Napi::Object object);
 
 }  // namespace electron::node_interop::v8_helpers
