@@ -1,8 +1,9 @@
 'use strict';
 // Concurrent asynchronous calls of every method of every class that both
 // addons serve (script_classes.js lists the keys), 20 at a time on one object
-// as the bridge allows, then all methods of a class mixed. Run under the
-// thread sanitizer, a data race in any native class ends the process.
+// as the bridge allows, with synchronous calls of the same method meanwhile,
+// then all methods of a class mixed. Run under the thread sanitizer, a data
+// race in any native class ends the process.
 //
 //   node test/sanitizers/async_stress.js [rounds]
 //
@@ -52,6 +53,14 @@ function callOnce(object, method, args) {
   return done;
 }
 
+function callSynchronously(object, method, args) {
+  try {
+    object[method](...args);
+  } catch (error) {
+    if (!(error instanceof Error)) throw new Error(`${method} threw a non-Error: ${String(error)}`);
+  }
+}
+
 async function settled(all) {
   const timer = setInterval(() => classes.settle(all), 20);
   const deadline = new Promise((_, reject) => setTimeout(
@@ -81,10 +90,14 @@ async function settled(all) {
   await settled(all);
 
   for (let round = 0; round < rounds; ++round) {
-    // One method, 20 calls at once on one object.
-    for (const { object, calls } of targets) {
+    // One method, 20 calls at once on one object, and synchronous calls on
+    // the loop thread while they run.
+    for (const { key, object, calls } of targets) {
       for (const { method, makeArguments } of calls) {
         for (let i = 0; i < concurrency; ++i) callOnce(object, method, makeArguments());
+        if (!classes.waitsByDesign(key, method)) {
+          for (let i = 0; i < 3; ++i) callSynchronously(object, method, makeArguments());
+        }
         await settled(all);
       }
     }
