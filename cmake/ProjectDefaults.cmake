@@ -10,7 +10,13 @@ if(WIN32)
   # Binaries need only system DLLs.
   target_link_options(project_defaults INTERFACE -static -static-libgcc -static-libstdc++)
 endif()
+# Sanitizer builds (scripts/test-sanitizers.sh): a finding stops the program, so it fails the test.
 if(INSTALLER_SANITIZE)
-  target_compile_options(project_defaults INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+  target_compile_options(project_defaults INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(project_defaults INTERFACE -fsanitize=address,undefined)
+endif()
+if(INSTALLER_SANITIZE_THREAD)
+  target_compile_options(project_defaults INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(project_defaults INTERFACE -fsanitize=thread)
 endif()

@@ -10,6 +10,8 @@ packages=(g++ cmake ninja-build pkg-config make msitools wixl libmsi-dev gcab li
           libsqlite3-dev libssl-dev uuid-dev mingw-w64 wine64 googletest ca-certificates openssl osslsigncode
           python3-pefile chromium)
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
+# The libFuzzer targets of the sanitizer lanes are built with clang.
+packages+=(clang libclang-rt-dev)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -103,4 +103,11 @@ cmp -s "$node_exe" "$electron_dir/electron.exe" || cp "$node_exe" "$electron_dir
 run_script_tests electron.exe "$electron_dir/electron.exe" build/win32-x64 "${all_tests[@]}"
 run_script_tests electron.exe-release "$electron_dir/electron.exe" build/win32-x64-release \
   "$(windows_path "$root/test/script/tracing.test.js")"
+
+# The bridge fuzzer's CI share with the Windows addons (it never calls a restart under Windows).
+fuzz_report=$root/build/win32-x64/bridge-fuzz.txt
+echo "== bridge fuzzer"
+INSTALLER_BUILD_DIR=$(windows_path "$root/build/win32-x64") wine64 "$node_exe" \
+  "$(windows_path "$root/test/fuzz/bridge/bridge_fuzz.js")" --calls 20000 >"$fuzz_report" 2>&1 || status=$?
+cat "$fuzz_report"
 exit $status

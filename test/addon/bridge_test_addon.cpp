@@ -37,6 +37,19 @@ struct Point {
 
 std::atomic<int> probeConstructions{0};
 
+// Two's-complement wrap-around, as script sees int32 arithmetic: no signed overflow.
+std::int32_t WrappingAdd(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+// Sizes a caller may ask for; larger ones are refused rather than exhausting memory or time.
+constexpr std::uint64_t kMaxElements = 1 << 16;
+constexpr std::int32_t kMaxReports = 10000;
+
+void CheckSize(std::uint64_t size) {
+  if (size > kMaxElements) throw std::length_error("size too large");
+}
+
 class Probe {
  public:
   Probe() { ++probeConstructions; }
@@ -53,7 +66,7 @@ class Probe {
     return 1;
   }
   std::int32_t doubleInt32(std::int32_t& value) {
-    value *= 2;
+    value = WrappingAdd(value, value);
     return 2;
   }
   std::int32_t decrementUInt32(std::uint32_t& value) {
@@ -78,8 +91,8 @@ class Probe {
     return Point{x, 7, true, label, Tag{L"tag of " + label, 1}};
   }
   std::int32_t movePoint(Point& point) {
-    point.x += 10;
-    point.tag.depth += 1;
+    point.x = WrappingAdd(point.x, 10);
+    point.tag.depth = WrappingAdd(point.tag.depth, 1);
     return 0;
   }
 
@@ -90,8 +103,9 @@ class Probe {
   }
   // Keeps the first `count` points, moved; appends new ones if fewer were given.
   std::int32_t resizePoints(std::vector<Point>& points, std::uint32_t count) {
+    CheckSize(count);
     points.resize(count);
-    for (auto& point : points) point.x += 1;
+    for (auto& point : points) point.x = WrappingAdd(point.x, 1);
     return static_cast<std::int32_t>(points.size());
   }
 
@@ -110,6 +124,8 @@ class Probe {
     return words;
   }
   std::vector<std::vector<std::wstring>> grid(std::uint32_t rows, std::uint32_t columns) {
+    CheckSize(rows);
+    CheckSize(std::uint64_t{rows} * columns);
     std::vector<std::vector<std::wstring>> cells(rows);
     for (std::uint32_t r = 0; r < rows; ++r) {
       for (std::uint32_t c = 0; c < columns; ++c) cells[r].push_back(std::to_wstring(r) + L":" + std::to_wstring(c));
@@ -133,7 +149,7 @@ class Probe {
   std::wstring twoArguments(std::int32_t number, std::wstring text) { return text + L"/" + std::to_wstring(number); }
 
  private:
-  std::int32_t calls_ = 0;
+  std::atomic<std::int32_t> calls_{0};  // concurrent asynchronous calls count too
 };
 
 class Other {
@@ -156,11 +172,13 @@ class Reporter {
  public:
   // Reports `count` steps and completed(count) from a new thread; returns at once.
   std::int32_t reportFromThread(Sink sink, std::int32_t count) {
+    CheckReports(count);
     std::thread([sink, count] { Report(sink, count); }).detach();
     return 0;
   }
   // Reports on the calling thread: the loop thread in the synchronous form.
   std::int32_t reportHere(Sink sink, std::int32_t count) {
+    CheckReports(count);
     Report(sink, count);
     return 0;
   }
@@ -186,16 +204,29 @@ class Reporter {
 
   // Keeps a sink for later reports; a report to it may come from inside one of its handlers.
   std::int32_t keepSink(Sink sink) {
-    kept_ = sink;
-    return 0;
+    Sink previous = sink;
+    {
+      std::lock_guard<std::mutex> lock(keptMutex_);
+      kept_.swap(previous);
+    }
+    return 0;  // the previous sink is released outside the lock
   }
   std::int32_t reportToKept(std::int32_t count) {
-    Sink sink = kept_;  // a handler may replace kept_ meanwhile
+    CheckReports(count);
+    Sink sink;
+    {
+      // A copy: a handler may replace kept_ meanwhile (the lock is not held while reporting).
+      std::lock_guard<std::mutex> lock(keptMutex_);
+      sink = kept_;
+    }
+    if (!sink) throw std::logic_error("no sink kept");
     Report(sink, count);
     return 0;
   }
   std::int32_t dropKept() {
-    kept_ = nullptr;
+    Sink dropped;  // released outside the lock
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    dropped.swap(kept_);
     return 0;
   }
 
@@ -203,6 +234,7 @@ class Reporter {
   // reports `count` steps and completed(); lateResults() then gives what each
   // call returned, comma-separated.
   std::int32_t reportWhenReleased(Sink sink, std::int32_t count) {
+    CheckReports(count);
     std::thread([sink, count] {
       {
         std::unique_lock<std::mutex> lock(late.mutex);
@@ -232,7 +264,12 @@ class Reporter {
   }
 
  private:
+  std::mutex keptMutex_;
   Sink kept_;
+
+  static void CheckReports(std::int32_t count) {
+    if (count > kMaxReports) throw std::length_error("too many reports");
+  }
 
   static void Report(const Sink& sink, std::int32_t count) {
     for (std::int32_t i = 0; i < count; ++i) {

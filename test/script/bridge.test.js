@@ -4,6 +4,7 @@
 const { suite, test } = require('node:test');
 const assert = require('node:assert/strict');
 const { bridgeTestAddon } = require('./addon_paths');
+const { runInFreshProcess } = require('./child_process_helpers');
 
 const addon = require(bridgeTestAddon);
 const probe = addon.query('probe');
@@ -225,6 +226,67 @@ suite('out-parameters', () => {
     const array = [];
     probe.doubleInt32(array);
     assert.deepEqual(array, []);
+  });
+
+  test('an object with any own property, enumerable or not, is left alone', () => {
+    const hidden = Object.defineProperty({}, 'h', { value: 1, enumerable: false });
+    const symbol = { [Symbol('s')]: 1 };
+    const bare = Object.create(null);
+    const cases = [['hidden', hidden, false], ['symbol', symbol, false], ['bare', bare, true],
+      ['inheriting', Object.create({}), true]];
+    for (const [label, out, written] of cases) {
+      probe.flipBool(out);
+      assert.equal(Object.hasOwn(out, 'value'), written, label);
+    }
+  });
+
+  test('built-in objects are never written, so no object inherits "value"', () => {
+    const builtIns = [Object.prototype, Function.prototype, Math, JSON, Reflect, Atomics, globalThis, Intl,
+      Intl.Collator.prototype, Object.getPrototypeOf(function* () {}),
+      Object.getPrototypeOf(Object.getPrototypeOf([][Symbol.iterator]())), Promise.prototype];
+    for (const [index, builtIn] of builtIns.entries()) {
+      for (const method of ['flipBool', 'doubleInt32', 'exclaimWString', 'movePoint']) {
+        try {
+          probe[method](builtIn);
+        } catch (error) {
+          assert.ok(error instanceof Error);  // a record read from a filled object may fail
+        }
+        assert.equal(Object.hasOwn(builtIn, 'value'), false, `${method} wrote onto built-in ${index}`);
+      }
+    }
+    assert.equal({}.value, undefined);
+  });
+
+  test('the built-in array prototypes are not written as out-arrays, of any realm', () => {
+    const foreign = require('node:vm').runInNewContext('Array.prototype');
+    for (const prototype of [Array.prototype, foreign]) {
+      assert.equal(probe.resizePoints(prototype, 2), 2);
+      assert.deepEqual(Object.getOwnPropertyNames(prototype).filter((key) => /^\d+$/.test(key)), []);
+    }
+    assert.equal([][0], undefined);
+    // An array subclass is written as any array.
+    class Points extends Array {}
+    const points = Points.from([]);
+    probe.resizePoints(points, 1);
+    assert.equal(points[0].x, 1);
+  });
+
+  test('an emptied built-in is still recognised', () => {
+    const { report } = runInFreshProcess(bridgeTestAddon, `
+      const probe = addon.query('probe');
+      const emptied = [Reflect, Object.prototype];
+      const { ownKeys } = Reflect;
+      const saved = emptied.map((object) => Object.getOwnPropertyDescriptors(object));
+      for (const object of emptied) for (const key of ownKeys(object)) delete object[key];
+      const left = emptied.map((object) => Object.getOwnPropertyNames(object).length);
+      for (const object of emptied) probe.flipBool(object);
+      const written = emptied.map((object) => Object.getOwnPropertyNames(object).length);
+      emptied.forEach((object, i) => Object.defineProperties(object, saved[i]));
+      const out = {};
+      probe.flipBool(out);
+      Object.assign(report, { left, written, plain: out.value });
+    `);
+    assert.deepEqual(report, { left: [0, 0], written: [0, 0], plain: true });
   });
 });
 

@@ -93,18 +93,21 @@ suite('tracing from script', () => {
     assert.deepEqual(records(read(logs[0])), ['first']);
   });
 
-  test('isDebug writes false into an empty object only', () => {
+  test('isDebug writes false into an empty object only, never onto a built-in', () => {
     const { report } = run(`
       const debug = addon.query('debug_configuration');
       const out = {};
       const filled = { a: 1 };
-      report.results = [debug.isDebug(out), debug.isDebug(filled), debug.isDebug(true)];
+      report.results = [debug.isDebug(out), debug.isDebug(filled), debug.isDebug(true),
+        debug.isDebug(Object.prototype), debug.isDebug(Math)];
       report.out = out;
       report.filled = filled;
+      report.inherited = 'value' in {} || Object.hasOwn(Math, 'value');
     `);
-    assert.deepEqual(report.results, [0, 0, 0]);
+    assert.deepEqual(report.results, [0, 0, 0, 0, 0]);
     assert.deepEqual(report.out, { value: false });
     assert.deepEqual(report.filled, { a: 1 });
+    assert.equal(report.inherited, false, 'built-in objects are left alone');
   });
 
   test('missing arguments and bad levels are refused', () => {

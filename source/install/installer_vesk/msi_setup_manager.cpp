@@ -14,13 +14,21 @@ constexpr std::int32_t kAnotherInstallRunning = 1618;  // ERROR_INSTALL_ALREADY_
 constexpr std::int32_t kInstallFailure = 1603;         // ERROR_INSTALL_FAILURE
 
 std::mutex holder_mutex;
-std::shared_ptr<MsiSetupManager> holder;
+
+// The process-wide instance. Made after the tracer, so that at exit it goes
+// first: its destructor still writes to the tracer.
+std::shared_ptr<MsiSetupManager>& Holder() {
+  installer::GetTracer();
+  static std::shared_ptr<MsiSetupManager> holder;
+  return holder;
+}
 
 }  // namespace
 
 std::shared_ptr<MsiSetupManager> MsiSetupManager::instance() {
   installer::WaitForMsiReady();
   std::lock_guard<std::mutex> lock(holder_mutex);
+  std::shared_ptr<MsiSetupManager>& holder = Holder();
   if (!holder) {
     holder = std::make_shared<MsiSetupManager>();
   }
@@ -30,7 +38,7 @@ std::shared_ptr<MsiSetupManager> MsiSetupManager::instance() {
 void MsiSetupManager::releaseInstance() {
   std::shared_ptr<MsiSetupManager> released;
   std::lock_guard<std::mutex> lock(holder_mutex);
-  released.swap(holder);
+  released.swap(Holder());
 }
 
 MsiSetupManager::MsiSetupManager()

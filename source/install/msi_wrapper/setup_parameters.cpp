@@ -6,6 +6,7 @@ namespace installer::msi_wrapper {
 
 std::vector<SetupParameter> ParseSetupParameters(const std::wstring& text) {
   std::vector<SetupParameter> parameters;
+  std::size_t characters = 0;  // in all names and values so far
   for (std::size_t equals = text.find(L'='); equals != std::wstring::npos; equals = text.find(L'=', equals + 1)) {
     const std::size_t space = text.rfind(L' ', equals);
     const std::size_t name_start = space == std::wstring::npos ? 0 : space + 1;
@@ -15,17 +16,21 @@ std::vector<SetupParameter> ParseSetupParameters(const std::wstring& text) {
     if (equals + 1 >= text.size()) {
       throw std::out_of_range("invalid string position");
     }
-    std::wstring value;
+    std::size_t value_start = equals + 1;
+    std::size_t value_length = 0;
     if (text[equals + 1] == L'"') {
-      const std::size_t close = text.find(L'"', equals + 2);
-      if (close != std::wstring::npos) {
-        value = text.substr(equals + 2, close - (equals + 2));
-      }
+      value_start = equals + 2;
+      const std::size_t close = text.find(L'"', value_start);
+      value_length = close == std::wstring::npos ? 0 : close - value_start;
     } else {
-      const std::size_t end = text.find(L' ', equals + 1);
-      value = text.substr(equals + 1, end == std::wstring::npos ? std::wstring::npos : end - (equals + 1));
+      const std::size_t end = text.find(L' ', value_start);
+      value_length = (end == std::wstring::npos ? text.size() : end) - value_start;
     }
-    parameters.emplace_back(text.substr(name_start, equals - name_start), std::move(value));
+    characters += equals - name_start + value_length;
+    if (characters > kMaxSetupParameterCharacters) {
+      throw std::length_error("setup parameters too long");
+    }
+    parameters.emplace_back(text.substr(name_start, equals - name_start), text.substr(value_start, value_length));
   }
   return parameters;
 }

@@ -42,7 +42,8 @@ void ApplyProgressFields(ProgressState& s) {
     }
     case 1:  // action info
       if (s.field3 != 0) {
-        s.step = s.forward ? s.field2 : -s.field2;
+        // Negated in 64 bits: -INT32_MIN does not fit (it steps by INT32_MAX).
+        s.step = s.forward ? s.field2 : Clamp(-static_cast<std::int64_t>(s.field2), INT32_MIN, INT32_MAX);
         s.stepOnActionData = true;
       } else {
         s.stepOnActionData = false;

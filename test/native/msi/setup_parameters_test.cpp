@@ -50,6 +50,16 @@ TEST(SetupParameters, ATrailingEqualsSignAfterANameThrows) {
   EXPECT_EQ((Expected{{L"A", L"1"}, {L"B", L"two words"}}), Pairs(L"A=1 B=\"two words\""));
 }
 
+TEST(SetupParameters, PairsOfQuadraticSizeAreRefused) {
+  std::wstring overlapping;  // "a=a=a=...": the k-th name is 2k - 1 characters long
+  for (int i = 0; i < 2000; ++i) overlapping += L"a=";
+  EXPECT_THROW(ParseSetupParameters(overlapping + L"a"), std::length_error);
+
+  std::wstring many;  // as long a text, in ordinary pairs
+  for (int i = 0; i < 2000; ++i) many += L"P" + std::to_wstring(i) + L"=1 ";
+  EXPECT_EQ(2000u, ParseSetupParameters(many).size());
+}
+
 TEST(SetupParameters, FormatsACommandLine) {
   EXPECT_EQ(L"EDITION=\"pro\"", FormatSetupParameter(SetupParameter(L"EDITION", L"pro")));
   EXPECT_EQ(L"", FormatCommandLine({}));

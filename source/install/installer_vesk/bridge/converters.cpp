@@ -37,19 +37,47 @@ std::string ConstructorName(Napi::Object object) {
 
 }  // namespace
 
+namespace {
+
+bool HasNoOwnKeys(Napi::Object object, napi_key_filter filter) {
+  napi_value names;
+  NAPI_THROW_IF_FAILED(object.Env(),
+                       napi_get_all_property_names(object.Env(), object, napi_key_own_only, filter,
+                                                   napi_key_numbers_to_strings, &names),
+                       false);
+  return Napi::Array(object.Env(), names).Length() == 0;
+}
+
+bool HasObjectConstructorName(Napi::Object object) {
+  const std::string name = ConstructorName(object);
+  return name == "Object" || name == "Context";
+}
+
+}  // namespace
+
 bool IsEmptyObject(Napi::Value value) {
   if (value.IsEmpty() || !value.IsObject()) return false;
   Napi::Object object = value.As<Napi::Object>();
-  const std::string name = ConstructorName(object);
-  if (name != "Object" && name != "Context") return false;
-  napi_value names;
-  NAPI_THROW_IF_FAILED(value.Env(),
-                       napi_get_all_property_names(value.Env(), object, napi_key_own_only,
-                                                   static_cast<napi_key_filter>(napi_key_enumerable | napi_key_skip_symbols),
-                                                   napi_key_numbers_to_strings, &names),
-                       false);
-  return Napi::Array(value.Env(), names).Length() == 0;
+  return HasObjectConstructorName(object) &&
+         HasNoOwnKeys(object, static_cast<napi_key_filter>(napi_key_enumerable | napi_key_skip_symbols));
 }
+
+namespace {
+
+bool IsBuiltIn(Napi::Object object) {
+  return BridgeEnvironment::Get(object.Env()).builtIns().Contains(object) ||
+         v8_helpers::IsOwnConstructorPrototype(object);
+}
+
+}  // namespace
+
+bool ReceivesOutValue(Napi::Value value) {
+  if (value.IsEmpty() || !value.IsObject()) return false;
+  Napi::Object object = value.As<Napi::Object>();
+  return HasObjectConstructorName(object) && HasNoOwnKeys(object, napi_key_all_properties) && !IsBuiltIn(object);
+}
+
+bool IsWritableOutArray(Napi::Array array) { return !IsBuiltIn(array); }
 
 std::wstring WideStringTraits::Read(Napi::Value v) {
   return ovra::WideFromUtf16(v.As<Napi::String>().Utf16Value());

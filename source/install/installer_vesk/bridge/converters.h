@@ -30,6 +30,16 @@ inline constexpr char kBoxProperty[] = "value";
 // constructor is named "Object" (or "Context"), such as `{}`.
 bool IsEmptyObject(Napi::Value value);
 
+// Whether an out-parameter may receive "value": an object such as `{}` with no
+// own property at all (enumerable or not, symbols included) that is not one
+// of the realm's built-in objects. Object.prototype, Math or globalThis would
+// otherwise pass on the property to every object.
+bool ReceivesOutValue(Napi::Value value);
+
+// Whether an array out-parameter may be written in place: any array but a
+// built-in prototype (Array.prototype, of this realm or another).
+bool IsWritableOutArray(Napi::Array array);
+
 // Boxes nested deeper than this are refused (a box may contain itself).
 inline constexpr int kMaxBoxDepth = 1000;
 

@@ -10,7 +10,7 @@
 namespace electron::node_interop {
 
 BridgeEnvironment::BridgeEnvironment(Napi::Env env, FactoryTable factories)
-    : factories_(std::move(factories)) {
+    : factories_(std::move(factories)), builtIns_(env) {
   // Node-API has no call that sets a prototype; Object.setPrototypeOf does it.
   // Taken once, before any script can replace it.
   auto objectConstructor = env.Global().Get("Object").As<Napi::Object>();

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "installer_vesk/bridge/built_ins.h"
 #include "installer_vesk/bridge/object_wrapper.h"
 
 namespace electron::node_interop {
@@ -45,6 +46,9 @@ class BridgeEnvironment {
   // append(target, n0, values..., n1, values..., ...).
   Napi::Function RowAppender(Napi::Env env);
 
+  // The realm's built-in objects, which out-parameters are never written onto.
+  const v8_helpers::BuiltInObjects& builtIns() const { return builtIns_; }
+
  private:
   BridgeEnvironment(Napi::Env env, FactoryTable factories);
 
@@ -54,6 +58,7 @@ class BridgeEnvironment {
   Napi::Reference<Napi::External<void>> boundPrototype_;
   std::map<std::pair<const v8_helpers::wrappers::RecordLayout*, bool>, Napi::FunctionReference> recordMakers_;
   Napi::FunctionReference rowAppender_;
+  v8_helpers::BuiltInObjects builtIns_;
 };
 
 }  // namespace electron::node_interop

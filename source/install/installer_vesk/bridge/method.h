@@ -73,11 +73,13 @@ void WriteBack(Napi::Env env, Napi::Value argument, const V& value) {
   if constexpr (IsVectorOfRecords<V>::value) {
     // In place: elements past the native list are deleted (holes, same length).
     Napi::Array array = argument.As<Napi::Array>();
+    if (!type_converters::IsWritableOutArray(array)) return;
     const std::uint32_t length = array.Length();
     for (std::uint32_t i = static_cast<std::uint32_t>(value.size()); i < length; ++i) array.Delete(i);
     type_converters::Converter<typename V::value_type>::ToScriptInto(env, value, array);
-  } else if (type_converters::IsEmptyObject(argument)) {
-    // Only an empty object receives "value"; a primitive or a filled object is left alone.
+  } else if (type_converters::ReceivesOutValue(argument)) {
+    // Only an empty object receives "value"; a primitive, a filled object or a
+    // built-in object is left alone.
     argument.As<Napi::Object>().Set(type_converters::kBoxProperty,
                                     type_converters::Converter<V>::ToScript(env, value));
   }

@@ -27,10 +27,10 @@ class ReportBase {
   const char* member() const { return member_; }
 
   void markTaken() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      taken_ = true;
-    }
+    // Notified under the lock: the reporter frees the report (its own stack)
+    // as soon as it sees taken_, which it cannot before this unlocks.
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken_ = true;
     taken_signal_.notify_one();
   }
   void waitUntilTaken() {

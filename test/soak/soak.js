@@ -1,0 +1,126 @@
+'use strict';
+// The soak, run as the user interface under the bootstrapper (scripts/soak.sh):
+// asynchronous calls of every method of every class the installer addon serves
+// (script_classes.js; the three task starts excepted), then install and
+// removal cycles of a generated package through msi_setup_manager. Open file
+// descriptors, threads and RSS (after a full collection) are sampled at every
+// tenth of each phase; after the first tenth, which warms the worker pool and
+// the caches up, none may grow beyond noise.
+//
+//   node --expose-gc soak.js --product CODE [--calls 10000] [--cycles 100]
+const fs = require('node:fs');
+const path = require('node:path');
+const { installerAddon } = require('../script/addon_paths');
+const classes = require('../script/script_classes');
+
+const option = (name, fallback) => {
+  const index = process.argv.indexOf(`--${name}`);
+  return index > 0 ? process.argv[index + 1] : fallback;
+};
+const totalCalls = Number(option('calls', 10000));
+const cycles = Number(option('cycles', 100));
+const product = option('product', '');
+
+// Growth allowed from the first tenth to any later sample.
+const slack = { fds: 2, threads: 2, rssMiB: 8, rssShare: 0.1 };
+const taskStarts = new Set(['runPreinstallTask', 'runSetupTask', 'runUninstallProduct']);
+
+const addon = require(path.resolve(installerAddon));
+const manager = addon.query('msi_setup_manager');
+
+function sample(phase, done) {
+  global.gc();
+  return {
+    phase,
+    done,
+    fds: fs.readdirSync('/proc/self/fd').length,
+    threads: fs.readdirSync('/proc/self/task').length,
+    rssMiB: Math.round(process.memoryUsage().rss / 10485.76) / 100,
+  };
+}
+
+// Lets threads that have finished their work end before a sample.
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function asynchronousCalls(samples) {
+  const targets = [];
+  for (const { object, methods } of classes.discoverClasses(addon, classes.installerKeys)) {
+    for (const method of methods.filter((name) => !taskStarts.has(name))) {
+      const makeArguments = classes.findArguments(object, method, () => {});
+      if (makeArguments) targets.push({ object, method, makeArguments });
+    }
+  }
+  await pause(100);
+  const batch = 100;
+  for (let done = 0; done < totalCalls;) {
+    const calls = [];
+    for (let i = 0; i < batch && done < totalCalls; ++i, ++done) {
+      const { object, method, makeArguments } = targets[done % targets.length];
+      calls.push(new Promise((resolve) => object[method](...makeArguments(), resolve)));
+    }
+    await Promise.all(calls);
+    if (done % (totalCalls / 10) === 0) {
+      await pause(50);
+      samples.push(sample('calls', done));
+    }
+  }
+  return targets.length;
+}
+
+function task(method, ...args) {
+  return new Promise((resolve) => {
+    manager[method](...args, { progressChanged() {}, completed: resolve });
+  });
+}
+
+async function installCycles(samples) {
+  for (let cycle = 1; cycle <= cycles; ++cycle) {
+    const installed = await task('runSetupTask', '');
+    const removed = await task('runUninstallProduct', product, '');
+    if (installed !== 0 || removed !== 0) {
+      throw new Error(`cycle ${cycle}: install ${installed}, removal ${removed}`);
+    }
+    if (cycle % (cycles / 10) === 0) {
+      await pause(50);
+      samples.push(sample('cycles', cycle));
+    }
+  }
+}
+
+function growth(samples) {
+  const [baseline, ...later] = samples;
+  const problems = [];
+  for (const key of ['fds', 'threads', 'rssMiB']) {
+    const allowed = key === 'rssMiB' ? Math.max(slack.rssMiB, baseline.rssMiB * slack.rssShare) : slack[key];
+    const peak = Math.max(...later.map((s) => s[key]));
+    if (peak - baseline[key] > allowed) problems.push(`${key} grew from ${baseline[key]} to ${peak} (allowed +${allowed})`);
+  }
+  return problems;
+}
+
+(async () => {
+  const started = Date.now();
+  const callSamples = [sample('calls', 0)];
+  const methods = await asynchronousCalls(callSamples);
+  const callSeconds = (Date.now() - started) / 1000;
+  manager.initLog('', 0);  // no Windows Installer log for the cycles
+  const cycleSamples = [sample('cycles', 0)];
+  await installCycles(cycleSamples);
+  const cycleSeconds = (Date.now() - started) / 1000 - callSeconds;
+
+  console.log(`soak: ${totalCalls} asynchronous calls of ${methods} methods in ${callSeconds.toFixed(1)} s; ` +
+    `${cycles} install/remove cycles in ${cycleSeconds.toFixed(1)} s`);
+  console.log('phase   done   fds  threads  rss MiB');
+  for (const s of [...callSamples, ...cycleSamples]) {
+    console.log(`${s.phase.padEnd(7)} ${String(s.done).padStart(5)} ${String(s.fds).padStart(5)} ` +
+      `${String(s.threads).padStart(8)} ${s.rssMiB.toFixed(1).padStart(8)}`);
+  }
+  // The first tenth of each phase is the baseline.
+  const problems = [...growth(callSamples.slice(1)), ...growth(cycleSamples.slice(1))];
+  for (const problem of problems) console.log(`GROWTH: ${problem}`);
+  fs.writeFileSync('soak-report.json', JSON.stringify({ callSamples, cycleSamples, problems }, null, 1));
+  process.exitCode = problems.length ? 1 : 0;
+})().catch((error) => {
+  console.error(`soak: ${error.stack || error}`);
+  process.exitCode = 1;
+});
