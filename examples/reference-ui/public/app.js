@@ -89,8 +89,10 @@ async function loadWelcome() {
   }
   const features = [];
   const read = await info('getProductFeatures', features);
-  if (read !== 0) throw new Error(`reading the features failed: ${read}`);
   product.features = features.filter(Boolean);
+  // A nonzero code still comes with the features read before the failure (a
+  // package without a Condition table gives 1615 and every feature).
+  if (read !== 0 && product.features.length === 0) throw new Error(`reading the features failed: ${read}`);
   buildFeatureTree();
   $('start-product').textContent = `Start ${product.name}`;
   $('remove-product').textContent = `Remove ${product.name}`;
