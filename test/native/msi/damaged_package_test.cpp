@@ -90,8 +90,9 @@ TEST_P(DamagedPackage, CrashesTheHelperAndGetsErrorCodesHere) {
   EXPECT_EQ(MsiInstallProductW(copy.path().c_str(), L""), ERROR_INSTALL_PACKAGE_INVALID);
   EXPECT_EQ(handle, 0u);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  // A sanitizer's handler turns the helper's crash into its report and an exit code.
-  EXPECT_TRUE(Reported("is unreadable: reading it ended with exit code"));
+  // A sanitizer's handler turns the helper's crash into its report and an exit
+  // code, and a thread-sanitized helper may run out of time first.
+  EXPECT_TRUE(Reported("is unreadable: "));
 #else
   EXPECT_TRUE(Reported("is unreadable: reading it ended with signal"));
 #endif
