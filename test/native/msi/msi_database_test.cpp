@@ -1,6 +1,8 @@
 // The database, view and record owners and the string-field read.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "msi_wrapper/msi_database.h"
 #include "test_packages.h"
 
@@ -139,6 +141,33 @@ TEST(MsiDatabase, InsertAndDeleteThroughViews) {
   record->SetString(2, L"2");
   EXPECT_EQ(msi_test::kUnderWine ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED, view->Insert(record));
   EXPECT_EQ(ERROR_SUCCESS, database->Commit());
+}
+
+// Closed handles leave the package file closed, however often it was read,
+// queried and committed: a long-lived installer holds no stale descriptors, and
+// a removed cached package does not stay on disk behind an open one.
+TEST(MsiDatabase, ClosedDatabasesHoldTheFileNoLonger) {
+  ScratchCopy copy(L"plain.msi");
+  for (int round = 0; round < 20; ++round) {
+    auto database = Open(copy.path(), round % 4 ? MsiOpenMode::kReadOnly : MsiOpenMode::kDirect);
+    std::unique_ptr<MsiView> view;
+    ASSERT_EQ(ERROR_SUCCESS, database->OpenView(L"SELECT `File`, `FileName` FROM `File`", view));
+    while (view->Fetch()) {
+    }
+    EXPECT_EQ(ERROR_SUCCESS, database->Commit());
+  }
+#ifdef __linux__
+  int held = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    held += std::filesystem::equivalent(entry.path(), copy.path(), ignored);
+  }
+  EXPECT_EQ(0, held);
+#else
+  std::error_code removed;
+  std::filesystem::remove(copy.path(), removed);
+  EXPECT_FALSE(removed) << removed.message();
+#endif
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "msi_objects.h"
+#include "storage_children.h"
 
 using namespace msi_posix;
 
@@ -121,7 +122,10 @@ UINT WINAPI MsiDatabaseCommit(MSIHANDLE hDatabase) {
   }
   std::lock_guard<std::mutex> lock(database->mutex());
   ErrorSlot error;
-  return libmsi_database_commit(database->get(), error.out()) ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
+  StorageChildCollector reopened;  // a commit reopens the file it wrote
+  const bool committed = libmsi_database_commit(database->get(), error.out());
+  reopened.HandTo(database->get());
+  return committed ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
 }
 
 UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE hDatabase, LPCWSTR szQuery, MSIHANDLE* phView) {

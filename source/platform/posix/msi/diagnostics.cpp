@@ -5,6 +5,7 @@
 #include "msi_objects.h"
 #include "package_check.h"
 #include "platform/msi_diagnostics.h"
+#include "storage_children.h"
 
 namespace msi_posix {
 namespace {
@@ -47,7 +48,10 @@ GObjectPtr<LibmsiDatabase> OpenLibmsiDatabase(const std::string& path, guint fla
   if (!(flags & LIBMSI_DB_FLAGS_CREATE) && !MayReadPackageFile(path)) {
     return nullptr;
   }
-  return GObjectPtr<LibmsiDatabase>(libmsi_database_new(path.c_str(), flags, output, error));
+  StorageChildCollector children;
+  GObjectPtr<LibmsiDatabase> database(libmsi_database_new(path.c_str(), flags, output, error));
+  if (database) children.HandTo(database.get());
+  return database;
 }
 
 }  // namespace msi_posix
