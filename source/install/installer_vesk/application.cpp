@@ -1,24 +1,13 @@
 #include "installer_vesk/application.h"
 
-#include <regex>
-
 #include "installer_vesk/interop_helpers.h"
+#include "installer_vesk/log_option.h"
 #include "installer_vesk/msi_package_info.h"
 #include "installer_vesk/msi_setup_manager.h"
 #include "installer_vesk/tracer.h"
 #include "ovra/strings.h"
 
 namespace installer {
-
-bool FindLogDirectory(const std::wstring& command_line, std::wstring& directory) {
-  static const std::wregex pattern(LR"re(\/log\s+("([^"]+)"|([^"\s]+)))re", std::regex::ECMAScript);
-  std::wsmatch match;
-  if (!std::regex_search(command_line, match, pattern)) {
-    return false;
-  }
-  directory = match[2].matched ? match[2].str() : match[3].str();
-  return true;
-}
 
 bool Application::run() {
   const CommandLineMapping mapping;  // keeps the block while it is read
