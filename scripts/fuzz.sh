@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # The fuzzers of test/fuzz, each with a fixed seed (Linux).
 #
-#   scripts/fuzz.sh                 the short runs that CI makes (scripts/test-sanitizers.sh)
+#   scripts/fuzz.sh                 the short runs that CI makes (bridge and text in
+#                                   scripts/test-sanitizers.sh, packages in scripts/test-linux.sh)
 #   scripts/fuzz.sh --long          the long runs, on demand
-#   ... [--bridge | --text]         only the bridge fuzzer, or only the libFuzzer targets
+#   ... [--bridge | --text | --packages]   only that fuzzer (the options add up)
 #
-# bridge: test/fuzz/bridge/bridge_fuzz.js over the ASan+UBSan addons of
-#         build/linux-asan: 20,000 calls, or 1,000,000 with --long
-#         (BRIDGE_FUZZ_CALLS overrides either);
-# text:   every libFuzzer target of test/fuzz/text, built with clang in
-#         build/linux-fuzz: 50,000 inputs each, or FUZZ_TIME seconds each with
-#         --long (600 by default). New inputs go to a temporary corpus; a crash
-#         leaves its input in build/linux-fuzz/findings/.
+# bridge:   test/fuzz/bridge/bridge_fuzz.js over the ASan+UBSan addons of
+#           build/linux-asan: 20,000 calls, or 1,000,000 with --long
+#           (BRIDGE_FUZZ_CALLS overrides either);
+# text:     every libFuzzer target of test/fuzz/text, built with clang in
+#           build/linux-fuzz: 50,000 inputs each, or FUZZ_TIME seconds each with
+#           --long (600 by default). New inputs go to a temporary corpus; a crash
+#           leaves its input in build/linux-fuzz/findings/.
+# packages: test/fuzz/packages/script_package_fuzz.js, the package classes of the
+#           script over damaged packages, with the addon of build/linux-x64:
+#           1,000 mutations, or 100,000 with --long (PACKAGE_FUZZ_COUNT overrides
+#           either). The native package fuzzer is scripts/fuzz-packages.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -24,13 +29,15 @@ for argument in "$@"; do
     --long) long=true ;;
     --bridge) parts+=(bridge) ;;
     --text) parts+=(text) ;;
-    *) echo "usage: fuzz.sh [--long] [--bridge | --text]" >&2; exit 2 ;;
+    --packages) parts+=(packages) ;;
+    *) echo "usage: fuzz.sh [--long] [--bridge | --text | --packages]..." >&2; exit 2 ;;
   esac
 done
-((${#parts[@]})) || parts=(bridge text)
+((${#parts[@]})) || parts=(bridge text packages)
 
 bridge_seed=13
 text_seed=1
+packages_seed=13
 
 fuzz_bridge() {
   local calls=20000 limit=900
@@ -68,6 +75,15 @@ fuzz_text() {
     fi
   done
   return $status
+}
+
+fuzz_packages() {
+  local count=1000
+  $long && count=100000
+  count=${PACKAGE_FUZZ_COUNT:-$count}
+  "$root/scripts/build.sh" linux >/dev/null || return 1
+  echo "== script package fuzzer: $count mutations, seed $packages_seed"
+  node test/fuzz/packages/script_package_fuzz.js --count "$count" --seed "$packages_seed"
 }
 
 status=0

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Linux lane: native tests under CTest, the type check of the declarations
 # (index.d.ts) against an example that calls every method, then the script tests
-# and the reference installer page's browser test with node --test.
+# and the reference installer page's browser test with node --test, and the
+# script-level package fuzzer's short run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,3 +12,4 @@ echo "== type check: tsc -p examples/typescript"
 node_modules/.bin/tsc -p examples/typescript
 # One test file at a time: several of them use the bootstrapper's named objects.
 node --test --test-concurrency=1 test/script/*.test.js test/browser/*.test.js
+scripts/fuzz.sh --packages

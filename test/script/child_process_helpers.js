@@ -34,4 +34,13 @@ function runInFreshProcess(addonPath, body, options = {}) {
   return { report, logs, read: (name) => contents.get(name) };
 }
 
-module.exports = { runInFreshProcess };
+// Copies this node into `dir` as the host executable (named electron.exe under
+// Windows, as the real host is) and returns its path. The package object reads
+// the package beside the host.
+function copyHost(dir) {
+  const host = path.join(dir, process.platform === 'win32' ? 'electron.exe' : path.basename(process.execPath));
+  fs.copyFileSync(process.execPath, host);
+  return host;
+}
+
+module.exports = { runInFreshProcess, copyHost };

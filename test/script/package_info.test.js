@@ -12,7 +12,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { buildDir, installerAddon } = require('./addon_paths');
-const { runInFreshProcess } = require('./child_process_helpers');
+const { copyHost, runInFreshProcess } = require('./child_process_helpers');
 
 const underWindows = process.platform === 'win32';
 const packages = path.join(buildDir, 'test', 'packages');
@@ -69,8 +69,7 @@ const missingPackageError = `Error: msiProductInfo error: ${underWindows ? 1627 
 suite('package facts from script', () => {
   before(() => {
     hostDir = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-host-'));
-    host = path.join(hostDir, underWindows ? 'electron.exe' : path.basename(process.execPath));
-    fs.copyFileSync(process.execPath, host);
+    host = copyHost(hostDir);
   });
   after(() => fs.rmSync(hostDir, { recursive: true, force: true }));
 
