@@ -10,8 +10,7 @@ const { installerAddon } = require('./addon_paths');
 const { runInFreshProcess } = require('./child_process_helpers');
 
 const root = path.join(__dirname, '..', '..');
-const keys = ['application', 'trace_helper', 'debug_configuration', 'tracer_controller',
-  'msi_product_info', 'msi_package_info', 'msi_setup_manager', 'installer_controller'];
+const { installerKeys: keys } = require('./script_classes');
 
 // key -> declared method names, from the query overloads and their interfaces.
 function declaredMethods() {
