@@ -24,6 +24,11 @@ class UniqueMsiHandle {
   MSIHANDLE get() const { return handle_; }
   explicit operator bool() const { return handle_ != 0; }
 
+  // The slot an API call writes a new handle to; the one held is closed first.
+  MSIHANDLE* receive() {
+    reset();
+    return &handle_;
+  }
   MSIHANDLE release() { return std::exchange(handle_, 0); }
   void reset(MSIHANDLE handle = 0) {
     const MSIHANDLE old = std::exchange(handle_, handle);

@@ -63,6 +63,8 @@
 #include <thread>
 #include <vector>
 
+#include "msi_wrapper/msi_database.h"
+#include "msi_wrapper/msi_handle.h"
 #include "ovra/strings.h"
 #include "platform/child_process.h"
 #include "test_packages.h"
@@ -314,30 +316,11 @@ void InstallCrashHandler() {
 
 // --- One mutation through the MSI C API ---
 
-class Handle {
- public:
-  Handle() = default;
-  ~Handle() {
-    if (handle_ != 0) MsiCloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  MSIHANDLE get() const { return handle_; }
-  MSIHANDLE* receive() { return &handle_; }
-
- private:
-  MSIHANDLE handle_ = 0;
-};
+using Handle = installer::msi_wrapper::UniqueMsiHandle;
 
 std::wstring FieldText(MSIHANDLE record, UINT field) {
-  DWORD size = 0;
-  if (MsiRecordGetStringW(record, field, nullptr, &size) != ERROR_SUCCESS) {
-    return {};
-  }
-  std::wstring text(size + 1, L'\0');
-  ++size;
-  MsiRecordGetStringW(record, field, &text[0], &size);
-  text.resize(size);
+  std::wstring text;
+  installer::msi_wrapper::ReadRecordString(record, field, text);
   return text;
 }
 
