@@ -31,7 +31,7 @@ const { isolate } = require('../../script/isolated_run');
 const { discoverClasses, findArguments } = require('../../script/script_classes');
 
 const packageName = 'velkor_installer.msi';
-const mutationsPerChild = 500;  // libmsi leaks a little at each open
+const mutationsPerChild = 500;  // a batch: the damaged files on disk at once, and one child's share
 
 // ---- child: runs mutations `from` .. `to - 1` of the packages in `folder` ----
 
