@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace msi_posix {
@@ -51,12 +53,41 @@ struct StorageChildCollector::Children {
 
 namespace {
 
-thread_local StorageChildCollector::Children* recording = nullptr;
+// The collectors recording now, with their threads; the last of a thread
+// records. (No thread_local: LeakSanitizer's thread scan has crashed on the
+// dynamic TLS of a module loaded with dlopen, as this one is.)
+// Kept past static destruction: a thread may still make storage objects then.
+struct Recorders {
+  std::mutex mutex;
+  std::vector<std::pair<std::thread::id, StorageChildCollector::Children*>> list;
+};
+Recorders& TheRecorders() {
+  static auto* recorders = new Recorders;
+  return *recorders;
+}
 void (*original_constructed)(GObject*) = nullptr;
 
 void RecordConstructed(GObject* object) {
   if (original_constructed) original_constructed(object);
-  if (recording) recording->Add(object);
+  const std::thread::id thread = std::this_thread::get_id();
+  Recorders& recorders = TheRecorders();
+  std::lock_guard<std::mutex> lock(recorders.mutex);
+  const auto recorder =
+      std::find_if(recorders.list.rbegin(), recorders.list.rend(), [&](const auto& r) { return r.first == thread; });
+  if (recorder != recorders.list.rend()) recorder->second->Add(object);
+}
+
+void StartRecording(StorageChildCollector::Children* children) {
+  Recorders& recorders = TheRecorders();
+  std::lock_guard<std::mutex> lock(recorders.mutex);
+  recorders.list.emplace_back(std::this_thread::get_id(), children);
+}
+
+void StopRecording(StorageChildCollector::Children* children) {
+  Recorders& recorders = TheRecorders();
+  std::lock_guard<std::mutex> lock(recorders.mutex);
+  auto& list = recorders.list;
+  list.erase(std::remove_if(list.begin(), list.end(), [&](const auto& r) { return r.second == children; }), list.end());
 }
 
 // The storage reader's children are all of one class; its constructed hook
@@ -79,19 +110,20 @@ void ReleaseWithDatabase(gpointer data) {
 
 }  // namespace
 
-StorageChildCollector::StorageChildCollector() : children_(std::make_unique<Children>()), outer_(recording) {
+StorageChildCollector::StorageChildCollector() : children_(std::make_unique<Children>()) {
   HookStorageClass();
-  recording = children_.get();
+  StartRecording(children_.get());
 }
 
 StorageChildCollector::~StorageChildCollector() {
-  recording = outer_;
-  if (children_) children_->ReleaseLost();
+  if (!children_) return;
+  StopRecording(children_.get());
+  children_->ReleaseLost();
 }
 
 // Qdata is cleared after the database's own finalizer has let go of its storage.
 void StorageChildCollector::HandTo(LibmsiDatabase* database) {
-  recording = outer_;
+  StopRecording(children_.get());
   auto* held = static_cast<Children*>(g_object_get_data(G_OBJECT(database), kDataKey));
   if (held) {
     held->Append(std::move(*children_));

@@ -28,8 +28,7 @@ class StorageChildCollector {
   struct Children;
 
  private:
-  std::unique_ptr<Children> children_;
-  Children* outer_;  // a collector already recording on this thread
+  std::unique_ptr<Children> children_;  // null once handed to a database
 };
 
 }  // namespace msi_posix
