@@ -5,9 +5,10 @@
 // read of the package, would cost one descriptor more.
 //
 // A StorageChildCollector records the storage children made on its thread until
-// it is handed on or goes. Handed to a database, it releases, once that database is finalized,
-// the children only libmsi's lost references keep alive; not handed on, it
-// releases them when it goes (the database was never made, or is gone already).
+// it is handed on or goes. Handed to a database, it releases, once that
+// database is finalized, the children only libmsi's lost references keep alive;
+// not handed on, it releases them when it goes (the database was never made, or
+// is gone already).
 #pragma once
 
 #include <libmsi.h>
