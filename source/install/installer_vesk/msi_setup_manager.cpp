@@ -48,8 +48,13 @@ MsiSetupManager::~MsiSetupManager() {
   finished = true;
   // A running task holds this object: by now the last task has completed,
   // and this may be its own thread letting go.
-  if (lastTask.valid()) {
-    lastTask.wait();
+  std::shared_future<void> task;
+  {
+    std::lock_guard<std::mutex> lock(lastTaskMutex);
+    task = lastTask;
+  }
+  if (task.valid()) {
+    task.wait();
   }
   installer::InstallerRecord() << "~MsiSetupManager";
 }
@@ -118,6 +123,7 @@ void MsiSetupManager::startTask(Handler handler, Operation operation) {
     busy = false;  // no thread, no task: the script gets the error
     throw;
   }
+  std::lock_guard<std::mutex> lock(lastTaskMutex);
   lastTask = std::move(task);
 }
 

@@ -74,6 +74,8 @@ class MsiSetupManager : public std::enable_shared_from_this<MsiSetupManager> {
   std::condition_variable relaySignal;
   bool hasProgress = false;       // the running task's engine has reported (finishedMutex)
   // Ends when the last started task has called completed(). Made from a
-  // promise, so replacing it never waits for the task.
+  // promise, so replacing it never waits for the task. A task can end, and the
+  // next start on another thread replace it, before its own start stores it.
+  std::mutex lastTaskMutex;
   std::shared_future<void> lastTask;
 };
