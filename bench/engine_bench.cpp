@@ -21,7 +21,7 @@
 
 #include <mutex>
 
-#include "engine/product_store.h"
+#include "store/product_store.h"
 #include "msi_wrapper/setup_engine.h"
 #include "ovra/strings.h"
 
@@ -70,10 +70,10 @@ void SetHome(const fs::path& home) {
 }
 
 // A registration shaped like a real product's.
-msi_posix::ProductRegistration FakeProduct(int index) {
+linux_msi::ProductRegistration FakeProduct(int index) {
   char code[64];
   std::snprintf(code, sizeof code, "{%08X-0000-4000-8000-%012X}", index, index);
-  msi_posix::ProductRegistration product;
+  linux_msi::ProductRegistration product;
   product.product_code = ovra::WideFromUtf8(code);
   product.upgrade_code = L"{11111111-2222-4333-8444-555555555555}";
   for (const wchar_t* name : {L"PackageCode", L"VersionString", L"InstalledProductName", L"Publisher",
@@ -165,16 +165,16 @@ int main(int argc, char** argv) {
 
   // 3. Product info lookups: 1 product registered, then 1,000.
   SetHome(work / "home-registry");
-  auto store = msi_posix::ProductStore::ForCurrentHome();
+  auto store = linux_msi::ProductStore::ForCurrentHome();
   Check(store != nullptr, "opening the store");
   auto register_products = [&](int from, int to) {
     auto lock = store->TryLock();
     Check(lock != nullptr, "locking the store");
-    std::vector<msi_posix::ProductRegistration> products;
+    std::vector<linux_msi::ProductRegistration> products;
     for (int i = from; i < to; ++i) {
       products.push_back(FakeProduct(i));
     }
-    store->BeginOperation(msi_posix::OperationKind::kInstall, products.front().product_code);
+    store->BeginOperation(linux_msi::OperationKind::kInstall, products.front().product_code);
     store->Commit(products, {});
   };
   register_products(0, 1);

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <string>
 
-#include "installer_state.h"
+#include "state_folder.h"
 #include "named_object.h"
 #include "ovra/strings.h"
 
@@ -16,9 +16,9 @@ const wchar_t kPathSeparator = L'/';
 bool IsPathSeparator(wchar_t c) { return c == L'/'; }
 
 ErrorCode GetProgramFilesFolder(std::wstring& folder) {
-  const std::filesystem::path state = posix_detail::InstallerStateFolder();
+  const std::filesystem::path state = linux_msi::InstallerStateFolder();
   if (state.empty()) return kErrorPathNotFound;
-  folder = ovra::WideFromUtf8(posix_detail::ProgramFilesFolder(posix_detail::DriveRoot(state)).string());
+  folder = ovra::WideFromUtf8(linux_msi::ProgramFilesFolder(linux_msi::DriveRoot(state)).string());
   return kErrorSuccess;
 }
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-class Session : public msi_posix::ConditionContext {
+class Session : public linux_msi::ConditionContext {
  public:
   std::wstring Property(const std::wstring& name) const override { return Find(properties_, name); }
   std::wstring Environment(const std::wstring& name) const override { return Find(environment_, name); }
@@ -34,7 +34,7 @@ class Session : public msi_posix::ConditionContext {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const Session session;
-  const auto result = msi_posix::EvaluateCondition(fuzz::TextFromInput(data, size), session);
+  const auto result = linux_msi::EvaluateCondition(fuzz::TextFromInput(data, size), session);
   if (static_cast<int>(result) < 0 || static_cast<int>(result) > 3) __builtin_trap();
   return 0;
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-class Session : public msi_posix::FormatContext {
+class Session : public linux_msi::FormatContext {
  public:
   std::wstring Property(const std::wstring& name) const override { return Find(properties_, name); }
   std::wstring Environment(const std::wstring& name) const override { return name == L"HOME" ? L"/root" : L""; }
@@ -36,6 +36,6 @@ class Session : public msi_posix::FormatContext {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const Session session;
-  msi_posix::FormatText(fuzz::TextFromInput(data, size), session);
+  linux_msi::FormatText(fuzz::TextFromInput(data, size), session);
   return 0;
 }

@@ -1,0 +1,239 @@
+// The machine identifier: its parts alone, then the whole with the facts given by fakes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <regex>
+#include <set>
+#include <stdexcept>
+#include <string>
+
+#include "ovra/exception.h"
+#include "machine_id_support.h"
+
+namespace {
+
+namespace id = installer::machine_id;
+using machine_id_test::FakeBoard;
+using machine_id_test::FakeDisk;
+using machine_id_test::FakeProbes;
+
+const std::regex kIdentifierShape("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+
+TEST(MachineIdParts, DecodeDeviceSerial) {
+  const struct {
+    const char* given;
+    const char* serial;
+  } rows[] = {
+      {"5744", "WD"},
+      {"57442d5743", "WD-WC"},           // lower case digits
+      {"7E20", "~ "},                     // printable bounds
+      {"574", "574"},                     // odd count: kept as given
+      {"1331", "1331"},                   // pairs that are not printable: kept as given
+      {"5G44", "5G44"},                   // not hexadecimal
+      {"S3Z9NB0K", "S3Z9NB0K"},
+      {"", ""},
+      {"AB\x01" "C", ""},                 // not printable: no serial
+      {"57\xC3\xA9", ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(id::DecodeDeviceSerial(row.given), row.serial) << row.given;
+}
+
+TEST(MachineIdParts, ChooseDiskSerial) {
+  const struct {
+    const char* ata;
+    const char* descriptor;
+    const char* chosen;
+  } rows[] = {
+      {"", "BADC", "ABCD"},                           // only the descriptor: pair-swapped
+      {"", "", ""},
+      {"", "ABCDE", "BADCE"},                         // an odd last character stays
+      {"WD-123", "", "WD-123"},
+      {"     WD-WCC4E1234567", "WD-WCC4E1234567", "     WD-WCC4E1234567"},  // inside the padded ATA text
+      {"WD-WCC4E1234567", "DWW-CCE42143657", "WD-WCC4E1234567"},            // byte-swapped descriptor
+      {"WD-WCC4E1234567", "XY", "YX"},                // they disagree: the swapped descriptor
+      {"ABCD", "ABCE", "BAEC"},
+      {"ABCD", "ABCD", "ABCD"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(id::ChooseDiskSerial(row.ata, row.descriptor), row.chosen) << row.ata << " / " << row.descriptor;
+  }
+}
+
+TEST(MachineIdParts, Placeholders) {
+  for (const char* serial : {"00000000000000000001", "00000000000000000010", "                    ", "Volume0",
+                             "oVulem0"}) {
+    EXPECT_TRUE(id::IsPlaceholderDiskSerial(serial)) << serial;
+  }
+  for (const char* serial : {"", "Volume1", "0000000000000000001", "WD-WCC4E1234567"}) {
+    EXPECT_FALSE(id::IsPlaceholderDiskSerial(serial)) << serial;
+  }
+  EXPECT_TRUE(id::IsPlaceholderBoardText("None"));
+  EXPECT_TRUE(id::IsPlaceholderBoardText("VAION/A"));
+  EXPECT_FALSE(id::IsPlaceholderBoardText("VAIO N/A"));
+  EXPECT_FALSE(id::IsPlaceholderBoardText("Base BoardNone"));
+}
+
+TEST(MachineIdParts, GuidTextRoundTrip) {
+  const id::GuidBytes bytes = id::ParseGuid("{0f30c04e-E20E-4a5d-95ae-BF041D6CF673}");
+  EXPECT_EQ(bytes[0], 0x0F);
+  EXPECT_EQ(bytes[15], 0x73);
+  EXPECT_EQ(id::FormatGuidBytes(bytes), "0F30C04E-E20E-4A5D-95AE-BF041D6CF673");
+  EXPECT_EQ(id::ParseGuid("0F30C04E-E20E-4A5D-95AE-BF041D6CF673"), bytes);
+  for (const char* text : {"", "{}", "0F30C04E-E20E-4A5D-95AE-BF041D6CF67", "0F30C04E-E20E-4A5D-95AE-BF041D6CF6733",
+                           "0F30C04EE-20E-4A5D-95AE-BF041D6CF673", "0F30C04E-E20E-4A5D-95AE-BF041D6CF67G",
+                           "{0F30C04E-E20E-4A5D-95AE-BF041D6CF673", "{{0F30C04E-E20E-4A5D-95AE-BF041D6CF673}}",
+                           "0F30C04E E20E 4A5D 95AE BF041D6CF673"}) {
+    try {
+      id::ParseGuid(text);
+      ADD_FAILURE() << "parsed " << text;
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "Invalid GUID.") << text;
+    }
+  }
+}
+
+TEST(MachineIdParts, UuidTextIsBracedUpperCase) {
+  platform::Uuid uuid;
+  uuid.data1 = 0x0f30c04e;
+  uuid.data2 = 0xe20e;
+  uuid.data3 = 0x4a5d;
+  const std::uint8_t tail[8] = {0x95, 0xae, 0xbf, 0x04, 0x1d, 0x6c, 0xf6, 0x73};
+  std::copy(std::begin(tail), std::end(tail), uuid.data4);
+  EXPECT_EQ(id::FormatUuid(uuid), "{0F30C04E-E20E-4A5D-95AE-BF041D6CF673}");
+}
+
+// The expected hashed text, from md5sum's digest of the same bytes.
+std::string ExpectedHashedText() {
+  std::string md5 = SAMPLE_SERIAL_MD5;
+  std::transform(md5.begin(), md5.end(), md5.begin(), [](unsigned char c) { return std::toupper(c); });
+  return "{FFFF" + md5.substr(4, 4) + "-" + md5.substr(8, 4) + "-" + md5.substr(12, 4) + "-" + md5.substr(16, 4) +
+         "-" + md5.substr(20, 12) + "}";
+}
+
+TEST(MachineIdParts, HashAgreesWithMd5sumAndDependsOnTheProductText) {
+  EXPECT_EQ(id::HashedIdentifierText(SAMPLE_SERIAL), ExpectedHashedText());
+  EXPECT_NE(id::HashedIdentifierText(SAMPLE_SERIAL, "Orvanto Integrated Desktop Suite Version 11"),
+            ExpectedHashedText());
+}
+
+class MachineId : public machine_id_test::ScratchTest {
+ protected:
+  std::string Generate() { return id::GenerateMachineId({disk_, board_, probes_, platform::SystemUuids()}); }
+  FakeDisk disk_;
+  FakeBoard board_;
+  FakeProbes probes_;
+};
+
+std::string Stable(const std::string& serial) {
+  std::string text = id::HashedIdentifierText(serial);
+  return text.substr(1, text.size() - 2);
+}
+
+TEST_F(MachineId, StableFromTheDiskOrTheBoard) {
+  const struct {
+    const char* ata;
+    const char* descriptor;
+    const char* board;  // null: no row
+    std::string expected;
+    bool board_read;
+  } rows[] = {
+      {SAMPLE_SERIAL, "", nullptr, Stable(SAMPLE_SERIAL), false},
+      // The descriptor reported byte-swapped, as hexadecimal text: the ATA serial counts.
+      {SAMPLE_SERIAL, "4457572d4343453432313433363537", nullptr, Stable(SAMPLE_SERIAL), false},
+      {"", "5744", nullptr, Stable("DW"), false},
+      // Placeholder disks fall through to the base board.
+      {"                    ", "", "Base BoardABC123", Stable("Base BoardABC123"), true},
+      {"00000000000000000001", "", "Base BoardABC123", Stable("Base BoardABC123"), true},
+      {"", "oVulem0", "Base BoardABC123", Stable("Base BoardABC123"), true},
+      {"", "\x01\x02", "Base BoardABC123", Stable("Base BoardABC123"), true},
+  };
+  for (const auto& row : rows) {
+    disk_.serials = {row.ata, row.descriptor};
+    board_.present = row.board != nullptr;
+    board_.text = row.board ? row.board : "";
+    board_.reads = 0;
+    const std::string identifier = Generate();
+    EXPECT_EQ(identifier, row.expected) << row.ata << " / " << row.descriptor;
+    EXPECT_EQ(Generate(), identifier);
+    EXPECT_EQ(board_.reads > 0, row.board_read);
+    EXPECT_EQ(probes_.asked.substr(0, 4), "PMBH") << "every probe asked, in order";
+    probes_.asked.clear();
+  }
+}
+
+TEST_F(MachineId, RandomWithoutAUsableSerialOrInAVirtualMachine) {
+  const struct {
+    const char* yes;
+    const char* asked;
+    const char* board;
+    const char* marker;
+  } rows[] = {
+      {"", "PMBH", nullptr, "F1F1"},
+      {"", "PMBH", "None", "F1F1"},
+      {"", "PMBH", "VAION/A", "F1F1"},
+      {"", "PMBH", "", "F1F1"},
+      {"P", "P", "Base BoardABC123", "F2F2"},
+      {"MB", "PM", "Base BoardABC123", "F2F2"},
+      {"B", "PMB", "Base BoardABC123", "F2F2"},
+      {"H", "PMBH", "Base BoardABC123", "F2F2"},
+  };
+  disk_.serials = {"", ""};
+  for (const auto& row : rows) {
+    probes_.yes = row.yes;
+    board_.present = row.board != nullptr;
+    board_.text = row.board ? row.board : "";
+    std::set<std::string> seen;
+    for (int call = 0; call < 3; ++call) {
+      probes_.asked.clear();
+      const std::string identifier = Generate();
+      EXPECT_TRUE(std::regex_match(identifier, kIdentifierShape)) << identifier;
+      EXPECT_EQ(identifier.substr(0, 4), row.marker) << identifier;
+      EXPECT_EQ(probes_.asked, row.asked);
+      seen.insert(identifier);
+    }
+    EXPECT_EQ(seen.size(), 3u) << "a new identifier on every call";
+  }
+}
+
+TEST_F(MachineId, NoUuidMattersOnlyWhenOneIsNeeded) {
+  machine_id_test::FailingUuids no_uuids;
+  disk_.serials = {SAMPLE_SERIAL, ""};
+  EXPECT_EQ(id::GenerateMachineId({disk_, board_, probes_, no_uuids}), Stable(SAMPLE_SERIAL));
+  for (const char* yes : {"", "H"}) {
+    disk_.serials = {"", ""};
+    probes_.yes = yes;
+    try {
+      id::GenerateMachineId({disk_, board_, probes_, no_uuids});
+      ADD_FAILURE() << "no exception";
+    } catch (const std::out_of_range& error) {
+      EXPECT_STREQ(error.what(), "invalid string position");
+    }
+  }
+}
+
+TEST_F(MachineId, SameSerialSameIdentifierAcrossProcesses) {
+  const std::filesystem::path first = dir_ / "first.txt", second = dir_ / "second.txt";
+  EXPECT_EQ(machine_id_test::RunProbe({L"fixed", L"" SAMPLE_SERIAL, machine_id_test::Wide(first)}), 0u);
+  EXPECT_EQ(machine_id_test::RunProbe({L"fixed", L"" SAMPLE_SERIAL, machine_id_test::Wide(second)}), 0u);
+  EXPECT_EQ(machine_id_test::ReadFile(first), Stable(SAMPLE_SERIAL));
+  EXPECT_EQ(machine_id_test::ReadFile(second), Stable(SAMPLE_SERIAL));
+}
+
+TEST_F(MachineId, ThisComputerGivesAWellFormedIdentifier) {
+  const std::filesystem::path report = dir_ / "system.txt";
+  ASSERT_EQ(machine_id_test::RunProbe({L"system", machine_id_test::Wide(report)}), 0u);
+  const std::string text = machine_id_test::ReadFile(report);
+  std::cout << text;
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(text, match, std::regex("identifier: (.*)\n"))) << text;
+  const std::string identifier = match[1];
+  EXPECT_TRUE(std::regex_match(identifier, kIdentifierShape)) << identifier;
+  const std::string marker = identifier.substr(0, 4);
+  EXPECT_TRUE(marker == "FFFF" || marker == "F1F1" || marker == "F2F2") << identifier;
+  // A hashed identifier comes back the same; a random one does not.
+  const std::string again = id::GenerateMachineId();
+  EXPECT_EQ(again == identifier, marker == "FFFF") << identifier << " then " << again;
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// The machine services of the platform seam, each backend on the system it runs on.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/drive_serials.h"
+#include "platform/md5.h"
+#include "platform/security_token.h"
+#include "platform/shell_start.h"
+#include "platform/system_restart.h"
+#include "platform/uuid.h"
+#include "platform/vm_probes.h"
+#include "machine_id_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#endif
+
+namespace {
+
+std::string Hex(const platform::Md5Digest& digest) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t byte : digest) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text;
+}
+
+TEST(MachineServices, Md5OfTheReferenceSuite) {
+  // RFC 1321, appendix A.5.
+  const struct {
+    std::string input;
+    const char* digest;
+  } rows[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {std::string("1234567890") + "1234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+  };
+  for (const auto& row : rows) {
+    platform::Md5Digest digest{};
+    ASSERT_EQ(platform::ComputeMd5(row.input.data(), row.input.size(), digest), 0u);
+    EXPECT_EQ(Hex(digest), row.digest) << row.input;
+  }
+}
+
+TEST(MachineServices, UuidsAreNewRandomUuids) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 1000; ++i) {
+    platform::Uuid uuid;
+    ASSERT_EQ(platform::SystemUuids().Create(uuid), 0u);
+    EXPECT_EQ(uuid.data3 >> 12, 4) << "version 4";
+    EXPECT_EQ(uuid.data4[0] & 0xC0, 0x80) << "RFC 4122 variant";
+    seen.insert(installer::machine_id::FormatUuid(uuid));
+  }
+  EXPECT_EQ(seen.size(), 1000u);
+}
+
+#ifndef _WIN32
+bool SameAction(int signal, const struct sigaction& before) {
+  struct sigaction now {};
+  sigaction(signal, nullptr, &now);
+  // The C library adds its own flag (SA_RESTORER) to every disposition it sets.
+  return now.sa_sigaction == before.sa_sigaction && (now.sa_flags & SA_SIGINFO) == (before.sa_flags & SA_SIGINFO);
+}
+
+void MarkFault(int) {}
+#endif
+
+TEST(MachineServices, GuardedProbesAnswerTheSameFromManyThreadsAndLeaveNoHandler) {
+#ifndef _WIN32
+  // A handler of the host's, as V8's would be: it must be there again afterwards.
+  struct sigaction host {}, original_segv {}, before_segv {}, before_ill {};
+  host.sa_handler = MarkFault;
+  sigemptyset(&host.sa_mask);
+  sigaction(SIGSEGV, &host, &original_segv);
+  sigaction(SIGSEGV, nullptr, &before_segv);
+  sigaction(SIGILL, nullptr, &before_ill);
+#endif
+  platform::VirtualMachineProbes& probes = platform::SystemVirtualMachineProbes();
+  const bool virtual_pc = probes.VirtualPcGuestCall();
+  const bool vmware = probes.VmwareBackdoor();
+  std::vector<std::future<bool>> answers;
+  for (int thread = 0; thread < 4; ++thread) {
+    answers.push_back(std::async(std::launch::async, [&] {
+      bool same = true;
+      for (int i = 0; i < 50; ++i) {
+        same = same && probes.VirtualPcGuestCall() == virtual_pc && probes.VmwareBackdoor() == vmware;
+      }
+      return same;
+    }));
+  }
+  for (auto& answer : answers) EXPECT_TRUE(answer.get());
+#ifndef _WIN32
+  EXPECT_TRUE(SameAction(SIGSEGV, before_segv));
+  EXPECT_TRUE(SameAction(SIGILL, before_ill));
+  sigaction(SIGSEGV, &original_segv, nullptr);
+#endif
+}
+
+#ifndef _WIN32
+TEST(MachineServices, HypervisorBitAgreesWithTheKernel) {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line;
+  bool flagged = false;
+  while (std::getline(cpuinfo, line)) {
+    if (line.rfind("flags", 0) == 0) {
+      flagged = (line + " ").find(" hypervisor ") != std::string::npos;
+      break;
+    }
+  }
+  EXPECT_EQ(platform::SystemVirtualMachineProbes().HypervisorBit(), flagged);
+}
+#endif
+
+TEST(MachineServices, DriveSerialsAreWholeOrEmpty) {
+  const platform::DriveSerials serials = platform::SystemDriveSerials().ReadSystemDrive();
+  std::cout << "ata [" << serials.ata << "] descriptor [" << serials.descriptor << "]\n";
+  EXPECT_TRUE(serials.ata.empty() || serials.ata.size() == 20) << serials.ata;
+  EXPECT_EQ(serials.descriptor.find('\0'), std::string::npos);
+}
+
+class ShellStart : public machine_id_test::ScratchTest {};
+
+TEST_F(ShellStart, StartsInTheGivenFolderWithoutWaiting) {
+  const std::wstring program = machine_id_test::ProbeProgram();
+  EXPECT_GT(platform::ShellStart(program, machine_id_test::Wide(dir_)), platform::kShellStartLastError);
+  const auto marker = dir_ / "probe-started";
+  for (int i = 0; i < 100 && !std::filesystem::exists(marker); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(std::filesystem::exists(marker));
+  EXPECT_EQ(platform::ShellStart(L"no-such-program.exe", machine_id_test::Wide(dir_)), 2u);
+}
+
+#ifdef _WIN32
+TEST(MachineServices, PrivilegesAreLookedUpByName) {
+  EXPECT_EQ(platform::EnableProcessPrivilege("SeShutdownPrivilege"), 0u);
+  EXPECT_EQ(platform::EnableProcessPrivilege("SeNoSuchPrivilege"), 1313u);  // ERROR_NO_SUCH_PRIVILEGE
+}
+
+bool ThreadHasToken() {
+  HANDLE token = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) return false;
+  CloseHandle(token);
+  return true;
+}
+
+TEST(MachineServices, ImpersonationIsSuspendedAndRestored) {
+  {
+    platform::ImpersonationPause not_impersonating;
+    EXPECT_EQ(not_impersonating.Suspend(), 0u);
+  }
+  EXPECT_FALSE(ThreadHasToken());
+  ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+  ASSERT_TRUE(ThreadHasToken());
+  {
+    platform::ImpersonationPause pause;
+    EXPECT_EQ(pause.Suspend(), 0u);
+    EXPECT_FALSE(ThreadHasToken());
+  }
+  EXPECT_TRUE(ThreadHasToken());
+  RevertToSelf();
+}
+#else
+// Restarting is never tried: only the command that stands in for it runs.
+class SystemRestart : public machine_id_test::ScratchTest {
+ protected:
+  void TearDown() override {
+    unsetenv(platform::kRebootCommandVariable);
+    ScratchTest::TearDown();
+  }
+};
+
+TEST_F(SystemRestart, RunsTheConfiguredCommandInstead) {
+  const std::string marker = (dir_ / "restarted").string();
+  const struct {
+    const char* command;  // null: unset
+    platform::ErrorCode result;
+  } rows[] = {
+      {nullptr, 50},
+      {"", 50},
+      {"exit 0", 0},
+      {"exit 3", 31},
+      {"kill -9 $$", 31},
+  };
+  for (const auto& row : rows) {
+    if (row.command) {
+      setenv(platform::kRebootCommandVariable, row.command, 1);
+    } else {
+      unsetenv(platform::kRebootCommandVariable);
+    }
+    EXPECT_EQ(platform::SystemRestartService().Restart(), row.result) << (row.command ? row.command : "unset");
+  }
+  // Waited for: its work is done when Restart returns.
+  setenv(platform::kRebootCommandVariable, ("sleep 0.3 && echo done > '" + marker + "'").c_str(), 1);
+  EXPECT_EQ(platform::SystemRestartService().Restart(), 0u);
+  EXPECT_EQ(machine_id_test::ReadFile(marker), "done\n");
+}
+#endif
+
+}  // namespace
