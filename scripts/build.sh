@@ -9,6 +9,8 @@
 # (INSTALLER_SIGN_PASSWORD_FILE: a file holding the key's password, if any).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
+. scripts/compiler-cache.sh
 
 usage="usage: build.sh linux|win64|win32 [--release] [cmake args...]"
 lane=${1:?$usage}
@@ -34,5 +36,5 @@ if $release; then
          "-DINSTALLER_SIGN_PASSWORD_FILE=$(absolute "${INSTALLER_SIGN_PASSWORD_FILE:-}")")
 fi
 
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${args[@]}" "$@" >/dev/null
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${compiler_cache_args[@]}" "${args[@]}" "$@" >/dev/null
 cmake --build "$dir"

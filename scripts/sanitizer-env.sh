@@ -22,11 +22,13 @@ export LSAN_OPTIONS=suppressions=$root/test/sanitizers/lsan.supp:print_suppressi
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS="allocator_may_return_null=1 halt_on_error=1 second_deadlock_stack=1 suppressions=$root/test/sanitizers/tsan.supp"
 
+. "$root/scripts/compiler-cache.sh"
+
 # sanitizer_build <dir> <target> <cmake args...>
 sanitizer_build() {
   local dir=$1 target=$2
   shift 2
-  cmake -S "$root" -B "$dir" -G Ninja "${sanitizer_flags[@]}" "$@" >/dev/null
+  cmake -S "$root" -B "$dir" -G Ninja "${sanitizer_flags[@]}" "${compiler_cache_args[@]}" "$@" >/dev/null
   ninja -C "$dir" -j2 "$target"
 }
 

@@ -8,7 +8,7 @@ root=$PWD
 # chromium: the reference installer page's browser test (driven by playwright-core).
 packages=(g++ cmake ninja-build pkg-config make msitools wixl libmsi-dev gcab libgcab-dev
           libgsf-1-dev libsqlite3-dev libssl-dev uuid-dev mingw-w64 wine64 googletest ca-certificates openssl osslsigncode
-          python3-pefile chromium)
+          python3-pefile chromium ccache)
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 # The libFuzzer targets of the sanitizer lanes are built with clang.
 packages+=(clang libclang-rt-dev)

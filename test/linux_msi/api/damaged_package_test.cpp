@@ -1,5 +1,5 @@
 // Damaged packages on Linux: the files that killed the process inside libmsi
-// before the package check (source/platform/posix/msi/package_check.h) get error
+// before the package check (source/linux_msi/package_check/package_check.h) get error
 // codes now, and the check sees a file that changes after its verdict.
 #include <gtest/gtest.h>
 #include <msi.h>
