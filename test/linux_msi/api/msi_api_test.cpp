@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -113,6 +114,53 @@ TEST(MsiApiHandles, ClosedAndForeignHandlesAreRefused) {
   EXPECT_EQ(ERROR_INVALID_HANDLE, MsiViewFetch(database.get(), &out));
   EXPECT_EQ(ERROR_INVALID_HANDLE, MsiDatabaseOpenViewW(static_cast<MSIHANDLE>(0x7ffffff0), L"SELECT * FROM File", &out));
   EXPECT_EQ(ERROR_INVALID_HANDLE, MsiGetSummaryInformationW(0, nullptr, 0, &out));
+}
+
+// Arguments are checked before the handle: beside a dead handle, a missing
+// pointer (or an unknown mode) gives ERROR_INVALID_PARAMETER, and the same call
+// with valid arguments ERROR_INVALID_HANDLE. Wine checks the handle first in
+// the calls marked so.
+TEST(MsiApiHandles, ArgumentsAreCheckedBeforeTheHandle) {
+  const MSIHANDLE dead = MsiCreateRecord(1);
+  ASSERT_EQ(ERROR_SUCCESS, MsiCloseHandle(dead));
+  wchar_t text[8] = L"";
+  DWORD size = 8;
+  MSIHANDLE out = 0;
+  INSTALLSTATE state = INSTALLSTATE_UNKNOWN;
+  UINT type = 0;
+  const auto given = [](bool valid, auto pointer) { return valid ? pointer : nullptr; };
+  const struct {
+    const char* call;
+    bool wine_checks_handle_first;
+    std::function<UINT(bool valid)> run;
+  } cases[] = {
+      {"MsiGetPropertyW", false, [&](bool v) { return MsiGetPropertyW(dead, given(v, L"P"), nullptr, nullptr); }},
+      {"MsiGetPropertyW size", true, [&](bool v) { return MsiGetPropertyW(dead, L"P", text, given(v, &size)); }},
+      {"MsiSetPropertyW", true, [&](bool v) { return MsiSetPropertyW(dead, given(v, L"P"), L"1"); }},
+      {"MsiFormatRecordW", true, [&](bool v) { return MsiFormatRecordW(0, dead, text, given(v, &size)); }},
+      {"MsiDoActionW", false, [&](bool v) { return MsiDoActionW(dead, given(v, L"CostInitialize")); }},
+      {"MsiGetTargetPathW", false, [&](bool v) { return MsiGetTargetPathW(dead, given(v, L"A"), text, &size); }},
+      {"MsiGetFeatureStateW", true, [&](bool v) { return MsiGetFeatureStateW(dead, L"F", &state, given(v, &state)); }},
+      {"MsiDatabaseOpenViewW", false, [&](bool v) { return MsiDatabaseOpenViewW(dead, L"SELECT 1", given(v, &out)); }},
+      {"MsiViewFetch", false, [&](bool v) { return MsiViewFetch(dead, given(v, &out)); }},
+      {"MsiViewModify", true,
+       [&](bool v) { return MsiViewModify(dead, v ? MSIMODIFY_INSERT : static_cast<MSIMODIFY>(99), dead); }},
+      {"MsiRecordGetStringW", true, [&](bool v) { return MsiRecordGetStringW(dead, 1, text, given(v, &size)); }},
+      {"MsiGetSummaryInformationW", false,
+       [&](bool v) { return MsiGetSummaryInformationW(dead, nullptr, 0, given(v, &out)); }},
+      {"MsiSummaryInfoGetPropertyW", true,
+       [&](bool v) {
+         return MsiSummaryInfoGetPropertyW(dead, PID_TITLE, &type, nullptr, nullptr, text, given(v, &size));
+       }},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(kWine && c.wine_checks_handle_first ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER, c.run(false))
+        << c.call;
+    EXPECT_EQ(ERROR_INVALID_HANDLE, c.run(true)) << c.call;
+  }
+  // The unknown summary property and the missing query are argument errors too.
+  EXPECT_EQ(ERROR_UNKNOWN_PROPERTY, MsiSummaryInfoGetPropertyW(dead, 20, &type, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_BAD_QUERY_SYNTAX, MsiDatabaseOpenViewW(dead, nullptr, &out));
 }
 
 #ifndef _WIN32
