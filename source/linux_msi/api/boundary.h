@@ -1,5 +1,10 @@
-// No exception crosses the C API: an engine call that throws (out of memory,
-// a state folder that fails) answers with the function's failure value.
+// The rules of every function of the C API:
+//  - its body runs inside Guarded, so no exception crosses the C API: an engine
+//    call that throws (out of memory, a state folder that fails) answers with
+//    the function's failure value;
+//  - it checks its arguments before its handles, as msi.dll does: a missing or
+//    invalid pointer gives ERROR_INVALID_PARAMETER even beside a dead handle,
+//    and only a call whose arguments are valid reports ERROR_INVALID_HANDLE.
 #pragma once
 
 #include <exception>

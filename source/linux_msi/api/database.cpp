@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "api/boundary.h"
 #include "api/msi_objects.h"
 #include "api/storage_children.h"
 
@@ -31,31 +32,14 @@ std::uintptr_t ModeValue(LPCWSTR mode) { return reinterpret_cast<std::uintptr_t>
 // the same on every system, whatever the size of wchar_t.
 const std::uintptr_t kPatchOffset = MSIDBOPEN_PATCHFILE * sizeof(*MSIDBOPEN_READONLY);
 
-}  // namespace
-
-extern "C" {
-
-UINT WINAPI MsiCloseHandle(MSIHANDLE hAny) {
-  if (hAny == 0) {
-    return ERROR_SUCCESS;
-  }
-  return HandleTable::Instance().Remove(hAny) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-}
-
-UINT WINAPI MsiCloseAllHandles(void) {
-  return static_cast<UINT>(HandleTable::Instance().RemoveAll().size());
-}
-
-UINT WINAPI MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDLE* phDatabase) {
-  if (!szDatabasePath || !phDatabase) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  const std::string path = Utf8FromWideZ(szDatabasePath);
+// MsiOpenDatabaseW, its pointers checked.
+UINT OpenDatabase(LPCWSTR database_path, LPCWSTR persist, MSIHANDLE& opened) {
+  const std::string path = Utf8FromWideZ(database_path);
   std::string output;
   guint flags = 0;
   bool create = false;
-  if (IsPersistMode(szPersist)) {
-    std::uintptr_t mode = ModeValue(szPersist);
+  if (IsPersistMode(persist)) {
+    std::uintptr_t mode = ModeValue(persist);
     // As msi.dll does: a value within the patch offset's range of the modes is a patch mode.
     if (mode - kPatchOffset <= ModeValue(MSIDBOPEN_CREATEDIRECT)) {
       flags |= LIBMSI_DB_FLAGS_PATCH;
@@ -74,7 +58,7 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDL
       return ERROR_INVALID_PARAMETER;
     }
   } else {
-    output = Utf8FromWideZ(szPersist);
+    output = Utf8FromWideZ(persist);
     flags |= LIBMSI_DB_FLAGS_TRANSACT;
     if (output.empty() || SameFile(path, output)) {
       output.clear();
@@ -108,54 +92,84 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDL
   if (handle == 0) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  *phDatabase = handle;
+  opened = handle;
   return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+UINT WINAPI MsiCloseHandle(MSIHANDLE hAny) {
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (hAny == 0) {
+      return ERROR_SUCCESS;
+    }
+    return HandleTable::Instance().Remove(hAny) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  });
+}
+
+UINT WINAPI MsiCloseAllHandles(void) {
+  return Guarded(0u, [&]() -> UINT { return static_cast<UINT>(HandleTable::Instance().RemoveAll().size()); });
+}
+
+UINT WINAPI MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDLE* phDatabase) {
+  return Guarded(ERROR_OPEN_FAILED, [&]() -> UINT {
+    if (!szDatabasePath || !phDatabase) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    return OpenDatabase(szDatabasePath, szPersist, *phDatabase);
+  });
 }
 
 UINT WINAPI MsiDatabaseCommit(MSIHANDLE hDatabase) {
-  auto database = HandleTable::Instance().Find<DatabaseObject>(hDatabase);
-  if (!database) {
-    return ERROR_INVALID_HANDLE;
-  }
-  if (database->read_only()) {
-    return ERROR_SUCCESS;
-  }
-  std::lock_guard<std::mutex> lock(database->mutex());
-  ErrorSlot error;
-  StorageChildCollector reopened;  // a commit reopens the file it wrote
-  const bool committed = libmsi_database_commit(database->get(), error.out());
-  reopened.HandTo(database->get());
-  return committed ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    auto database = HandleTable::Instance().Find<DatabaseObject>(hDatabase);
+    if (!database) {
+      return ERROR_INVALID_HANDLE;
+    }
+    if (database->read_only()) {
+      return ERROR_SUCCESS;
+    }
+    std::lock_guard<std::mutex> lock(database->mutex());
+    ErrorSlot error;
+    StorageChildCollector reopened;  // a commit reopens the file it wrote
+    const bool committed = libmsi_database_commit(database->get(), error.out());
+    reopened.HandTo(database->get());
+    return committed ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
+  });
 }
 
 UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE hDatabase, LPCWSTR szQuery, MSIHANDLE* phView) {
-  if (!phView) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  auto database = HandleTable::Instance().Find<DatabaseObject>(hDatabase);
-  if (!database) {
-    return ERROR_INVALID_HANDLE;
-  }
-  if (!szQuery) {
-    return ERROR_BAD_QUERY_SYNTAX;
-  }
-  std::string sql = Utf8FromWideZ(szQuery);
-  ErrorSlot error;
-  GObjectPtr<LibmsiQuery> query;
-  {
-    std::lock_guard<std::mutex> lock(database->mutex());
-    query.reset(libmsi_query_new(database->get(), sql.c_str(), error.out()));
-  }
-  if (!query) {
-    return error.Code(ERROR_BAD_QUERY_SYNTAX);
-  }
-  const MSIHANDLE handle =
-      HandleTable::Instance().Add(std::make_shared<ViewObject>(std::move(database), std::move(query), std::move(sql)));
-  if (handle == 0) {
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
-  *phView = handle;
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!phView) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    if (!szQuery) {
+      return ERROR_BAD_QUERY_SYNTAX;
+    }
+    auto database = HandleTable::Instance().Find<DatabaseObject>(hDatabase);
+    if (!database) {
+      return ERROR_INVALID_HANDLE;
+    }
+    std::string sql = Utf8FromWideZ(szQuery);
+    ErrorSlot error;
+    GObjectPtr<LibmsiQuery> query;
+    {
+      std::lock_guard<std::mutex> lock(database->mutex());
+      query.reset(libmsi_query_new(database->get(), sql.c_str(), error.out()));
+    }
+    if (!query) {
+      return error.Code(ERROR_BAD_QUERY_SYNTAX);
+    }
+    const MSIHANDLE handle = HandleTable::Instance().Add(
+        std::make_shared<ViewObject>(std::move(database), std::move(query), std::move(sql)));
+    if (handle == 0) {
+      return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    *phView = handle;
+    return ERROR_SUCCESS;
+  });
 }
 
 }  // extern "C"

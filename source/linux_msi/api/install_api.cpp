@@ -91,18 +91,21 @@ UINT InstallPackage(const std::wstring& path, const std::wstring& command_line, 
 extern "C" {
 
 INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL dwUILevel, HWND* phWnd) {
-  return SetInternalUiLevel(dwUILevel);
+  return Guarded(INSTALLUILEVEL_NOCHANGE, [&] { return SetInternalUiLevel(dwUILevel); });
 }
 
 INSTALLUI_HANDLERW WINAPI MsiSetExternalUIW(INSTALLUI_HANDLERW puiHandler, DWORD dwMessageFilter, LPVOID pvContext) {
-  return SetExternalUiHandler(puiHandler, dwMessageFilter, pvContext);
+  return Guarded<INSTALLUI_HANDLERW>(nullptr,
+                                     [&] { return SetExternalUiHandler(puiHandler, dwMessageFilter, pvContext); });
 }
 
 UINT WINAPI MsiEnableLogW(DWORD dwLogMode, LPCWSTR szLogFile, DWORD dwLogAttributes) {
-  if (dwLogMode && !szLogFile) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  return SetLog(dwLogMode, szLogFile, dwLogAttributes);
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (dwLogMode && !szLogFile) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    return SetLog(dwLogMode, szLogFile, dwLogAttributes);
+  });
 }
 
 UINT WINAPI MsiOpenPackageW(LPCWSTR szPackagePath, MSIHANDLE* hProduct) {
@@ -125,7 +128,7 @@ UINT WINAPI MsiOpenPackageW(LPCWSTR szPackagePath, MSIHANDLE* hProduct) {
 }
 
 MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE hInstall) {
-  return Guarded(0, [&]() -> MSIHANDLE {
+  return Guarded<MSIHANDLE>(0, [&]() -> MSIHANDLE {
     const auto package = FindPackage(hInstall);
     MSIHANDLE database = 0;
     if (package) {
@@ -138,12 +141,12 @@ MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE hInstall) {
 
 UINT WINAPI MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBuf, LPDWORD pcchValueBuf) {
   return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!szName || (szValueBuf && !pcchValueBuf)) {
+      return ERROR_INVALID_PARAMETER;
+    }
     const auto package = FindPackage(hInstall);
     if (!package) {
       return ERROR_INVALID_HANDLE;
-    }
-    if (!szName || (szValueBuf && !pcchValueBuf)) {
-      return ERROR_INVALID_PARAMETER;
     }
     const std::wstring value = package->session().Property(szName);
     return pcchValueBuf ? CopyToBuffer(value, szValueBuf, pcchValueBuf) : ERROR_SUCCESS;
@@ -152,12 +155,12 @@ UINT WINAPI MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBu
 
 UINT WINAPI MsiSetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPCWSTR szValue) {
   return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!szName || !szName[0]) {
+      return ERROR_INVALID_PARAMETER;
+    }
     const auto package = FindPackage(hInstall);
     if (!package) {
       return ERROR_INVALID_HANDLE;
-    }
-    if (!szName || !szName[0]) {
-      return ERROR_INVALID_PARAMETER;
     }
     package->session().SetProperty(szName, szValue ? szValue : L"");
     return ERROR_SUCCESS;
@@ -181,6 +184,9 @@ MSICONDITION WINAPI MsiEvaluateConditionW(MSIHANDLE hInstall, LPCWSTR szConditio
 
 UINT WINAPI MsiFormatRecordW(MSIHANDLE hInstall, MSIHANDLE hRecord, LPWSTR szResultBuf, LPDWORD pcchResultBuf) {
   return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (szResultBuf && !pcchResultBuf) {
+      return ERROR_INVALID_PARAMETER;
+    }
     const auto package = FindPackage(hInstall);
     if (hInstall != 0 && !package) {
       return ERROR_INVALID_HANDLE;
@@ -188,9 +194,6 @@ UINT WINAPI MsiFormatRecordW(MSIHANDLE hInstall, MSIHANDLE hRecord, LPWSTR szRes
     const UINT fields = MsiRecordGetFieldCount(hRecord);
     if (fields == static_cast<UINT>(-1)) {
       return ERROR_INVALID_HANDLE;
-    }
-    if (szResultBuf && !pcchResultBuf) {
-      return ERROR_INVALID_PARAMETER;
     }
     std::wstring text;
     if (MsiRecordIsNull(hRecord, 0)) {
@@ -214,12 +217,12 @@ UINT WINAPI MsiFormatRecordW(MSIHANDLE hInstall, MSIHANDLE hRecord, LPWSTR szRes
 
 UINT WINAPI MsiDoActionW(MSIHANDLE hInstall, LPCWSTR szAction) {
   return Guarded(ERROR_INSTALL_FAILURE, [&]() -> UINT {
+    if (!szAction || !szAction[0]) {
+      return ERROR_INVALID_PARAMETER;
+    }
     const auto package = FindPackage(hInstall);
     if (!package) {
       return ERROR_INVALID_HANDLE;
-    }
-    if (!szAction || !szAction[0]) {
-      return ERROR_INVALID_PARAMETER;
     }
     return package->session().DoAction(szAction);
   });
@@ -227,12 +230,12 @@ UINT WINAPI MsiDoActionW(MSIHANDLE hInstall, LPCWSTR szAction) {
 
 UINT WINAPI MsiGetTargetPathW(MSIHANDLE hInstall, LPCWSTR szFolder, LPWSTR szPathBuf, LPDWORD pcchPathBuf) {
   return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!szFolder || (szPathBuf && !pcchPathBuf)) {
+      return ERROR_INVALID_PARAMETER;
+    }
     const auto package = FindPackage(hInstall);
     if (!package) {
       return ERROR_INVALID_HANDLE;
-    }
-    if (!szFolder || (szPathBuf && !pcchPathBuf)) {
-      return ERROR_INVALID_PARAMETER;
     }
     std::wstring path;
     const UINT result = package->session().GetTargetPath(szFolder, path);
@@ -246,12 +249,12 @@ UINT WINAPI MsiGetTargetPathW(MSIHANDLE hInstall, LPCWSTR szFolder, LPWSTR szPat
 UINT WINAPI MsiGetFeatureStateW(MSIHANDLE hInstall, LPCWSTR szFeature, INSTALLSTATE* piInstalled,
                                 INSTALLSTATE* piAction) {
   return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!szFeature || !piInstalled || !piAction) {
+      return ERROR_INVALID_PARAMETER;
+    }
     const auto package = FindPackage(hInstall);
     if (!package) {
       return ERROR_INVALID_HANDLE;
-    }
-    if (!szFeature || !piInstalled || !piAction) {
-      return ERROR_INVALID_PARAMETER;
     }
     int installed = INSTALLSTATE_UNKNOWN;
     int action = INSTALLSTATE_UNKNOWN;

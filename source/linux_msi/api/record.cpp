@@ -3,6 +3,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "api/boundary.h"
 #include "api/msi_objects.h"
 #include "ovra/strings.h"
 
@@ -89,46 +90,65 @@ UINT RecordObject::SetInteger(UINT field, int value) {
 extern "C" {
 
 MSIHANDLE WINAPI MsiCreateRecord(UINT cParams) {
-  if (cParams > kMaxRecordFields) {
-    return 0;
-  }
-  GObjectPtr<LibmsiRecord> record(libmsi_record_new(cParams));
-  if (!record) {
-    return 0;
-  }
-  return HandleTable::Instance().Add(std::make_shared<RecordObject>(std::move(record)));
+  return Guarded<MSIHANDLE>(0, [&]() -> MSIHANDLE {
+    if (cParams > kMaxRecordFields) {
+      return 0;
+    }
+    GObjectPtr<LibmsiRecord> record(libmsi_record_new(cParams));
+    if (!record) {
+      return 0;
+    }
+    return HandleTable::Instance().Add(std::make_shared<RecordObject>(std::move(record)));
+  });
 }
 
 UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE hRecord) {
-  return HandleTable::Instance().WithLocked<RecordObject>(hRecord, static_cast<UINT>(-1),
-                                                          [](RecordObject& record) { return record.FieldCount(); });
+  constexpr UINT kFailure = static_cast<UINT>(-1);
+  return Guarded(kFailure, [&] {
+    return HandleTable::Instance().WithLocked<RecordObject>(
+        hRecord, kFailure, [](RecordObject& record) { return record.FieldCount(); });
+  });
 }
 
 BOOL WINAPI MsiRecordIsNull(MSIHANDLE hRecord, UINT iField) {
-  return HandleTable::Instance().WithLocked<RecordObject>(
-      hRecord, FALSE, [&](RecordObject& record) { return record.IsNull(iField) ? TRUE : FALSE; });
+  return Guarded<BOOL>(FALSE, [&] {
+    return HandleTable::Instance().WithLocked<RecordObject>(
+        hRecord, FALSE, [&](RecordObject& record) { return record.IsNull(iField) ? TRUE : FALSE; });
+  });
 }
 
 UINT WINAPI MsiRecordGetStringW(MSIHANDLE hRecord, UINT iField, LPWSTR szValueBuf, LPDWORD pcchValueBuf) {
-  return HandleTable::Instance().WithLocked<RecordObject>(hRecord, ERROR_INVALID_HANDLE, [&](RecordObject& record) {
-    return pcchValueBuf ? record.CopyFieldText(iField, szValueBuf, pcchValueBuf) : ERROR_INVALID_PARAMETER;
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!pcchValueBuf) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    return HandleTable::Instance().WithLocked<RecordObject>(hRecord, ERROR_INVALID_HANDLE, [&](RecordObject& record) {
+      return record.CopyFieldText(iField, szValueBuf, pcchValueBuf);
+    });
   });
 }
 
 int WINAPI MsiRecordGetInteger(MSIHANDLE hRecord, UINT iField) {
-  return HandleTable::Instance().WithLocked<RecordObject>(hRecord, static_cast<int>(MSI_NULL_INTEGER),
-                                                          [&](RecordObject& record) { return record.Integer(iField); });
+  constexpr int kFailure = static_cast<int>(MSI_NULL_INTEGER);
+  return Guarded(kFailure, [&] {
+    return HandleTable::Instance().WithLocked<RecordObject>(
+        hRecord, kFailure, [&](RecordObject& record) { return record.Integer(iField); });
+  });
 }
 
 UINT WINAPI MsiRecordSetStringW(MSIHANDLE hRecord, UINT iField, LPCWSTR szValue) {
-  const std::string value = Utf8FromWideZ(szValue);
-  return HandleTable::Instance().WithLocked<RecordObject>(
-      hRecord, ERROR_INVALID_HANDLE, [&](RecordObject& record) { return record.SetString(iField, value); });
+  return Guarded(ERROR_FUNCTION_FAILED, [&] {
+    const std::string value = Utf8FromWideZ(szValue);  // null, like "", makes the field null
+    return HandleTable::Instance().WithLocked<RecordObject>(
+        hRecord, ERROR_INVALID_HANDLE, [&](RecordObject& record) { return record.SetString(iField, value); });
+  });
 }
 
 UINT WINAPI MsiRecordSetInteger(MSIHANDLE hRecord, UINT iField, int iValue) {
-  return HandleTable::Instance().WithLocked<RecordObject>(
-      hRecord, ERROR_INVALID_HANDLE, [&](RecordObject& record) { return record.SetInteger(iField, iValue); });
+  return Guarded(ERROR_FUNCTION_FAILED, [&] {
+    return HandleTable::Instance().WithLocked<RecordObject>(
+        hRecord, ERROR_INVALID_HANDLE, [&](RecordObject& record) { return record.SetInteger(iField, iValue); });
+  });
 }
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <optional>
 
+#include "api/boundary.h"
 #include "api/msi_objects.h"
 
 namespace linux_msi {
@@ -317,60 +318,58 @@ using namespace linux_msi;
 extern "C" {
 
 UINT WINAPI MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord) {
-  auto view = HandleTable::Instance().Find<ViewObject>(hView);
-  if (!view) {
-    return ERROR_INVALID_HANDLE;
-  }
-  std::shared_ptr<RecordObject> parameters;
-  if (hRecord != 0) {
-    parameters = HandleTable::Instance().Find<RecordObject>(hRecord);
-    if (!parameters) {
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    auto view = HandleTable::Instance().Find<ViewObject>(hView);
+    if (!view) {
       return ERROR_INVALID_HANDLE;
     }
-  }
-  std::lock_guard<std::mutex> lock(view->database().mutex());
-  return view->Execute(std::move(parameters));
+    std::shared_ptr<RecordObject> parameters;
+    if (hRecord != 0) {
+      parameters = HandleTable::Instance().Find<RecordObject>(hRecord);
+      if (!parameters) {
+        return ERROR_INVALID_HANDLE;
+      }
+    }
+    std::lock_guard<std::mutex> lock(view->database().mutex());
+    return view->Execute(std::move(parameters));
+  });
 }
 
 UINT WINAPI MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord) {
-  if (!phRecord) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  *phRecord = 0;
-  auto view = HandleTable::Instance().Find<ViewObject>(hView);
-  if (!view) {
-    return ERROR_INVALID_HANDLE;
-  }
-  std::lock_guard<std::mutex> lock(view->database().mutex());
-  return view->Fetch(phRecord);
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (!phRecord) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    *phRecord = 0;
+    auto view = HandleTable::Instance().Find<ViewObject>(hView);
+    if (!view) {
+      return ERROR_INVALID_HANDLE;
+    }
+    std::lock_guard<std::mutex> lock(view->database().mutex());
+    return view->Fetch(phRecord);
+  });
 }
 
 UINT WINAPI MsiViewModify(MSIHANDLE hView, MSIMODIFY eModifyMode, MSIHANDLE hRecord) {
-  auto view = HandleTable::Instance().Find<ViewObject>(hView);
-  auto record = HandleTable::Instance().Find<RecordObject>(hRecord);
-  if (!view || !record) {
-    return ERROR_INVALID_HANDLE;
-  }
-  std::lock_guard<std::mutex> lock(view->database().mutex());
-  switch (eModifyMode) {
-    case MSIMODIFY_INSERT:
-      return view->Insert(*record);
-    case MSIMODIFY_DELETE:
-      return view->Delete(*record);
-    case MSIMODIFY_SEEK:
-    case MSIMODIFY_REFRESH:
-    case MSIMODIFY_UPDATE:
-    case MSIMODIFY_ASSIGN:
-    case MSIMODIFY_REPLACE:
-    case MSIMODIFY_MERGE:
-    case MSIMODIFY_INSERT_TEMPORARY:
-    case MSIMODIFY_VALIDATE:
-    case MSIMODIFY_VALIDATE_NEW:
-    case MSIMODIFY_VALIDATE_FIELD:
-    case MSIMODIFY_VALIDATE_DELETE:
-      return ERROR_CALL_NOT_IMPLEMENTED;
-  }
-  return ERROR_INVALID_PARAMETER;
+  return Guarded(ERROR_FUNCTION_FAILED, [&]() -> UINT {
+    if (eModifyMode < MSIMODIFY_SEEK || eModifyMode > MSIMODIFY_VALIDATE_DELETE) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    auto view = HandleTable::Instance().Find<ViewObject>(hView);
+    auto record = HandleTable::Instance().Find<RecordObject>(hRecord);
+    if (!view || !record) {
+      return ERROR_INVALID_HANDLE;
+    }
+    std::lock_guard<std::mutex> lock(view->database().mutex());
+    switch (eModifyMode) {
+      case MSIMODIFY_INSERT:
+        return view->Insert(*record);
+      case MSIMODIFY_DELETE:
+        return view->Delete(*record);
+      default:
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+  });
 }
 
 }  // extern "C"
