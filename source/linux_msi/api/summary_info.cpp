@@ -28,8 +28,12 @@ UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE hDatabase, LPCWSTR szDatabasePat
       if (result != ERROR_SUCCESS) {
         return result;
       }
+      // The summary object keeps the database; the handle goes whatever happens.
+      struct CloseOnExit {
+        MSIHANDLE handle;
+        ~CloseOnExit() { MsiCloseHandle(handle); }
+      } close_opened{opened};
       database = HandleTable::Instance().Find<DatabaseObject>(opened);
-      MsiCloseHandle(opened);  // the summary object keeps the database
     } else {
       database = HandleTable::Instance().Find<DatabaseObject>(hDatabase);
     }
