@@ -184,11 +184,16 @@ async function showStart(startedFile) {
     out('  startProduct: 0, started');
     return true;
   }
-  // The sample product writes a line to the file named by SAMPLE_PRODUCT_STARTED.
-  const deadline = Date.now() + 10000;
-  while (Date.now() < deadline && !fs.existsSync(startedFile)) await sleep(100);
-  const said = fs.existsSync(startedFile) ? fs.readFileSync(startedFile, 'utf8').trim() : '';
-  out(`  startProduct: 0, ${said ? `the product says: ${said}` : 'but the product said nothing within 10 s'}`);
+  // The sample product writes a line to the file named by SAMPLE_PRODUCT_STARTED;
+  // the file may exist a moment before its line is in it.
+  const readStarted = () => (fs.existsSync(startedFile) ? fs.readFileSync(startedFile, 'utf8').trim() : '');
+  const deadline = Date.now() + 30000;
+  let said = readStarted();
+  while (!said && Date.now() < deadline) {
+    await sleep(100);
+    said = readStarted();
+  }
+  out(`  startProduct: 0, ${said ? `the product says: ${said}` : 'but the product said nothing within 30 s'}`);
   return true;
 }
 
