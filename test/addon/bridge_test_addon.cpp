@@ -62,35 +62,19 @@ class Probe {
   std::wstring echoWString(const std::wstring& value) { return value; }
 
   // Out-parameters receive the converted argument and change it.
-  std::int32_t flipBool(bool& value) {
-    value = !value;
-    return 1;
-  }
-  std::int32_t doubleInt32(std::int32_t& value) {
-    value = WrappingAdd(value, value);
-    return 2;
-  }
-  std::int32_t decrementUInt32(std::uint32_t& value) {
-    --value;
-    return 3;
-  }
-  std::int32_t exclaimString(std::string& value) {
-    value += "!";
-    return 4;
-  }
-  std::int32_t exclaimWString(std::wstring& value) {
-    value += L"!";
-    return 5;
-  }
+  // Each returns its own number, which tells the calls apart.
+  std::int32_t flipBool(bool& value) { value = !value; return 1; }
+  std::int32_t doubleInt32(std::int32_t& value) { value = WrappingAdd(value, value); return 2; }
+  std::int32_t decrementUInt32(std::uint32_t& value) { --value; return 3; }
+  std::int32_t exclaimString(std::string& value) { value += "!"; return 4; }
+  std::int32_t exclaimWString(std::wstring& value) { value += L"!"; return 5; }
 
   std::wstring describePoint(Point point) {
     return std::to_wstring(point.x) + L"," + std::to_wstring(point.weight) + L"," +
            (point.visible ? L"true" : L"false") + L"," + point.label + L"," + point.tag.name + L"," +
            std::to_wstring(point.tag.depth);
   }
-  Point makePoint(std::int32_t x, std::wstring label) {
-    return Point{x, 7, true, label, Tag{L"tag of " + label, 1}};
-  }
+  Point makePoint(std::int32_t x, std::wstring label) { return Point{x, 7, true, label, Tag{L"tag of " + label, 1}}; }
   std::int32_t movePoint(Point& point) {
     point.x = WrappingAdd(point.x, 10);
     point.tag.depth = WrappingAdd(point.tag.depth, 1);

@@ -5,7 +5,7 @@ const { suite, test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const { bridgeTestAddon } = require('./addon_paths');
-const { EOL, runInFreshProcess } = require('./child_process_helpers');
+const { records, runInFreshProcess } = require('./child_process_helpers');
 
 const addon = require(bridgeTestAddon);
 const probe = addon.query('probe');
@@ -220,11 +220,10 @@ suite('process lifetime', () => {
       });
     `);
     assert.deepEqual([report.tracing, report.results], [0, '0,0,0']);
-    const lines = logs.map((name) => read(name).toString('utf8')).join('').split(EOL)
-      .filter((line) => line.includes('Failed to send wake up event'));
+    const lines = records(read(logs[0])).filter((record) => record.includes('Failed to send wake up event'));
     assert.equal(lines.length, 3);
-    assert.match(lines[0], /^\d\d:\d\d:\d\d\tbl\tprogressChanged: Failed to send wake up event with error \d+; the report is dropped$/);
-    assert.match(lines[2], /\tbl\tcompleted: /);
+    assert.match(lines[0], /^bl\tprogressChanged: Failed to send wake up event with error \d+; the report is dropped$/);
+    assert.match(lines[2], /^bl\tcompleted: /);
   });
 
   test('a sink without completed raises an uncaught error; the native side gets 0', () => {

@@ -83,17 +83,6 @@ suite('installer_controller from script', () => {
     assert.equal(report.commandLine, commandLine.slice(0, commandLineRoom));
   });
 
-  test('the machine identifier is well formed; only a hashed one repeats', () => {
-    const { report } = run(`
-      report.ids = [controller.getMachineId(), controller.getMachineId()];
-      controller.getMachineId((id) => report.ids.push(id));
-    `);
-    for (const id of report.ids) assert.match(id, /^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$/);
-    const marker = report.ids[0].slice(0, 4);
-    assert.ok(['FFFF', 'F1F1', 'F2F2'].includes(marker), report.ids[0]);
-    assert.equal(new Set(report.ids).size, marker === 'FFFF' ? 1 : 3, `${marker}: a new identifier on every call unless hashed`);
-  });
-
   // Under Wine, ExitWindowsEx would end every process of the prefix, the test runner included.
   test('reboot runs the configured command instead, or reports 50', { skip: underWindows }, () => {
     const { report, logs, read } = run(`
