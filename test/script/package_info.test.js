@@ -135,17 +135,12 @@ suite('package facts from script', () => {
       removed: 0,
       afterRemoval: [1, false],
     });
-    const level = (condition, installLevel) => ({ condition, installLevel });
-    assert.deepEqual(features, [
-      { name: 'Main', parentName: '', displayName: 'Osprey Guard', description: 'Real-time protection',
-        activeInstallLevel: level('', 0), defaultInstallLevel: 1, cost: 0, enabled: true, visible: true },
-      { name: 'Tools', parentName: 'Main', displayName: 'Tools', description: 'Scanner and quarantine tools',
-        activeInstallLevel: level('', 0), defaultInstallLevel: 1, cost: 0, enabled: true, visible: true },
-      { name: 'Docs', parentName: '', displayName: 'Manual', description: "The user's manual",
-        activeInstallLevel: level('DOCS="yes"', 1), defaultInstallLevel: 200, cost: 0, enabled: true, visible: true },
-      { name: 'Service', parentName: '', displayName: 'Background service', description: '',
-        activeInstallLevel: level('', 0), defaultInstallLevel: 1, cost: 0, enabled: true, visible: false },
-    ]);
+    // The feature rules have native tests; here the records as script gets them.
+    assert.deepEqual(features.map(({ name, parentName, visible }) => [name, parentName, visible]),
+      [['Main', '', true], ['Tools', 'Main', true], ['Docs', '', true], ['Service', '', false]]);
+    assert.deepEqual(features[2], { name: 'Docs', parentName: '', displayName: 'Manual', description: "The user's manual",
+      activeInstallLevel: { condition: 'DOCS="yes"', installLevel: 1 }, defaultInstallLevel: 200, cost: 0, enabled: true,
+      visible: true });
     assert.deepEqual(queries.join.map((row) => row.join('/')).sort(), ['Docs/Docs', 'Main/Engine', 'Service/Service', 'Tools/Tools']);
     assert.deepEqual([queries.where, queries.numbers, queries.bad], [[['Service', '1', '']], [['Docs', '200']], []]);
   });

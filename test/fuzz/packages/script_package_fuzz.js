@@ -38,9 +38,7 @@ async function runChild([from, to, folder, progressFile]) {
   const join = { name: 'application.join', call: () => addon.query('application').join() };
   const tableQueries = () => info.executeQuery('SELECT `Name` FROM `_Tables`')
     .map(([table]) => ({ name: `executeQuery(${table})`, call: () => info.executeQuery(`SELECT * FROM \`${table}\``) }));
-  const describe = (value) => {
-    try { return `${typeof value} ${String(value)}`; } catch { return typeof value; }
-  };
+  const describe = (value) => { try { return `${typeof value} ${String(value)}`; } catch { return typeof value; } };
 
   for (let index = Number(from); index < Number(to); ++index) {
     note('begin', index);
@@ -118,17 +116,12 @@ function runChildProcess(job, from, to, folder, hangSeconds) {
     const child = spawn(job.host, [__filename, '--child', from, to, folder, job.progress], {
       cwd: job.dir, stdio: 'ignore', env: { ...process.env, INSTALLER_VESK_HOME: path.join(job.dir, 'home') },
     });
-    let size = -1;
-    let still = 0;
-    let hung = false;
+    let size = -1, still = 0, hung = false;  // the progress file's size, seconds it stayed so
     const watch = setInterval(() => {
       const now = fs.statSync(job.progress).size;
       still = now === size ? still + 1 : 0;
       size = now;
-      if (still >= hangSeconds) {
-        hung = true;
-        child.kill('SIGKILL');
-      }
+      if (still >= hangSeconds && !hung) { hung = true; child.kill('SIGKILL'); }
     }, 1000);
     child.on('exit', (code, signal) => {
       clearInterval(watch);
