@@ -55,9 +55,7 @@ function checkThrown(value, where) {
   else if (isToken(value)) counts.passedThrough += 1;
   else finding(`${where} threw a non-Error: ${typeof value} ${safeString(value)}`);
 }
-function safeString(value) {
-  try { return String(value).slice(0, 80); } catch { return '(unprintable)'; }
-}
+const safeString = (value) => { try { return String(value).slice(0, 80); } catch { return '(unprintable)'; } };
 
 // Reports from sinks and script errors raised by the bridge outside a call.
 process.on('uncaughtException', (error) => {
