@@ -26,8 +26,11 @@ after(async () => {
   if (browser) await browser.close();
 });
 
-// Starts the page's server under the bootstrapper; resolves once it listens.
-async function startInstaller(packageFile) {
+// Starts the page's server under the bootstrapper (of the sample product, or
+// `packageFile`), opens the page at its package facts and runs
+// `steps(page, files)`; then the page's Close button must end the installer
+// with 0, the page having shown no script error.
+async function onInstallerPage(packageFile, steps) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-page-'));
   const files = { url: path.join(dir, 'url.txt'), started: path.join(dir, 'started.txt'), home: path.join(dir, 'home') };
   const args = [startScript, '--url-file', files.url, ...(packageFile ? ['--package', packageFile] : [])];
@@ -41,53 +44,33 @@ async function startInstaller(packageFile) {
   let output = '';
   for (const stream of [child.stdout, child.stderr]) stream.on('data', (data) => { output += data; });
   const exited = new Promise((resolve) => child.on('exit', resolve));
-  const installer = {
-    files, exited, output: () => output,
-    async end() {
-      if (child.exitCode === null) {
-        process.kill(-child.pid, 'SIGINT');
-        const timer = setTimeout(() => process.kill(-child.pid, 'SIGKILL'), 10000);
-        await exited;
-        clearTimeout(timer);
-      }
-      fs.rmSync(dir, { recursive: true, force: true });
-    },
-  };
   try {
-    const deadline = Date.now() + 60000;
-    while (!fs.existsSync(files.url)) {
-      if (Date.now() > deadline || child.exitCode !== null) throw new Error(`the page's server did not start:\n${output}`);
+    for (let waited = 0; !fs.existsSync(files.url); waited += 100) {
+      if (waited > 60000 || child.exitCode !== null) throw new Error(`the page's server did not start:\n${output}`);
       await new Promise((resolve) => setTimeout(resolve, 100));
     }
-    installer.url = fs.readFileSync(files.url, 'utf8');
-    assert.match(installer.url, /^http:\/\/127\.0\.0\.1:\d+\/$/, 'a loopback address');
-  } catch (error) {
-    await installer.end();
-    throw error;
-  }
-  return installer;
-}
-
-// Opens the page of a new installer (of the sample product, or `packageFile`)
-// at its package facts and runs `steps(page, installer)`; then the page's Close
-// button must end the installer with 0, the page having shown no script error.
-async function onInstallerPage(packageFile, steps) {
-  const installer = await startInstaller(packageFile);
-  try {
+    const url = fs.readFileSync(files.url, 'utf8');
+    assert.match(url, /^http:\/\/127\.0\.0\.1:\d+\/$/, 'a loopback address');
     const page = await browser.newPage({ viewport: { width: 800, height: 600 } });
     const problems = [];
     page.on('pageerror', (error) => problems.push(error.message));
     page.on('console', (message) => { if (message.type() === 'error') problems.push(message.text()); });
-    await page.goto(installer.url);
+    await page.goto(url);
     await waitFor(page, '#to-features:enabled', 'the package facts');
-    await steps(page, installer);
+    await steps(page, files);
     await page.click('#close');
     await page.getByText('The installer has ended').waitFor();
-    assert.equal(await installer.exited, 0, installer.output());
+    assert.equal(await exited, 0, output);
     assert.deepEqual(problems, []);
     await page.close();
   } finally {
-    await installer.end();
+    if (child.exitCode === null) {
+      process.kill(-child.pid, 'SIGINT');
+      const timer = setTimeout(() => process.kill(-child.pid, 'SIGKILL'), 10000);
+      await exited;
+      clearTimeout(timer);
+    }
+    fs.rmSync(dir, { recursive: true, force: true });
   }
 }
 
@@ -105,7 +88,7 @@ async function waitFor(page, selector, what, { hasText, timeout = 60000 } = {}) 
 }
 
 test('welcome, features, install, start and removal of the sample product', { timeout: 180000 }, () =>
-  onInstallerPage(undefined, async (page, installer) => {
+  onInstallerPage(undefined, async (page, files) => {
     const facts = await page.locator('#facts').innerText();
     for (const expected of [/Version\s+1\.0\.0/, /Publisher\s+Wren Labs/, /Edition\s+home/,
       /Product code\s+\{6F1D2C3B-8A47-4E59-B0C1-D2E3F4A5B607\}/, /Package code\s+\{7A2B3C4D-5E6F-4A70-8B91-C2D3E4F5A6B7\}/,
@@ -128,7 +111,7 @@ test('welcome, features, install, start and removal of the sample product', { ti
     await waitFor(page, '#to-finish:enabled', 'the install');
     assert.equal(await page.locator('#install-phase').textContent(), 'Wren Tasks is installed.');
     assert.equal(await page.locator('#install-percent').textContent(), '100%');
-    const installDir = path.join(installer.files.home, 'drive', 'Program Files', 'Wren Labs', 'Wren Tasks');
+    const installDir = path.join(files.home, 'drive', 'Program Files', 'Wren Labs', 'Wren Tasks');
     assert.ok(fs.existsSync(path.join(installDir, 'readme.txt')), 'the Core feature is installed');
     assert.equal(fs.statSync(path.join(installDir, 'wren_tasks_open.run')).mode & 0o111, 0o111, 'the program is executable');
     assert.equal(fs.statSync(path.join(installDir, 'readme.txt')).mode & 0o111, 0, 'a text file is not');
@@ -140,8 +123,8 @@ test('welcome, features, install, start and removal of the sample product', { ti
       { hasText: /^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$/ });
     await page.click('#start-product');
     await waitFor(page, '#start-result', 'the product start', { hasText: 'Wren Tasks started.' });
-    for (let i = 0; i < 100 && !fs.existsSync(installer.files.started); ++i) await page.waitForTimeout(100);
-    assert.match(fs.readFileSync(installer.files.started, 'utf8'), /Wren Tasks started in .*Wren Tasks/);
+    for (let i = 0; i < 100 && !fs.existsSync(files.started); ++i) await page.waitForTimeout(100);
+    assert.match(fs.readFileSync(files.started, 'utf8'), /Wren Tasks started in .*Wren Tasks/);
     await snap(page, '4-finish');
 
     await page.click('#remove-product');
@@ -151,7 +134,7 @@ test('welcome, features, install, start and removal of the sample product', { ti
   }));
 
 test('Cancel during the install rolls it back and says so', { timeout: 180000 }, () =>
-  onInstallerPage(path.join(packages, 'bulk.msi'), async (page, installer) => {
+  onInstallerPage(path.join(packages, 'bulk.msi'), async (page, files) => {
     await page.click('#to-features');
     await page.click('#to-install');
     await waitFor(page, '#install-action:not(:empty)', 'progress');
@@ -164,6 +147,6 @@ test('Cancel during the install rolls it back and says so', { timeout: 180000 },
     assert.equal(await page.locator('#finish-heading').textContent(), 'Bulk Notes was not installed');
     assert.ok(await page.locator('#installed-actions').isHidden());
     await snap(page, '7-finish-cancelled');
-    const target = path.join(installer.files.home, 'drive', 'Program Files', 'Kestrel', 'Bulk Notes');
+    const target = path.join(files.home, 'drive', 'Program Files', 'Kestrel', 'Bulk Notes');
     assert.ok(!fs.existsSync(target) || fs.readdirSync(target).length === 0, 'the rollback removed every file');
   }));
