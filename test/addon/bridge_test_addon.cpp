@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "installer_vesk/bridge/class_registry.h"
@@ -61,35 +62,19 @@ class Probe {
   std::wstring echoWString(const std::wstring& value) { return value; }
 
   // Out-parameters receive the converted argument and change it.
-  std::int32_t flipBool(bool& value) {
-    value = !value;
-    return 1;
-  }
-  std::int32_t doubleInt32(std::int32_t& value) {
-    value = WrappingAdd(value, value);
-    return 2;
-  }
-  std::int32_t decrementUInt32(std::uint32_t& value) {
-    --value;
-    return 3;
-  }
-  std::int32_t exclaimString(std::string& value) {
-    value += "!";
-    return 4;
-  }
-  std::int32_t exclaimWString(std::wstring& value) {
-    value += L"!";
-    return 5;
-  }
+  // Each returns its own number, which tells the calls apart.
+  std::int32_t flipBool(bool& value) { value = !value; return 1; }
+  std::int32_t doubleInt32(std::int32_t& value) { value = WrappingAdd(value, value); return 2; }
+  std::int32_t decrementUInt32(std::uint32_t& value) { --value; return 3; }
+  std::int32_t exclaimString(std::string& value) { value += "!"; return 4; }
+  std::int32_t exclaimWString(std::wstring& value) { value += L"!"; return 5; }
 
   std::wstring describePoint(Point point) {
     return std::to_wstring(point.x) + L"," + std::to_wstring(point.weight) + L"," +
            (point.visible ? L"true" : L"false") + L"," + point.label + L"," + point.tag.name + L"," +
            std::to_wstring(point.tag.depth);
   }
-  Point makePoint(std::int32_t x, std::wstring label) {
-    return Point{x, 7, true, label, Tag{L"tag of " + label, 1}};
-  }
+  Point makePoint(std::int32_t x, std::wstring label) { return Point{x, 7, true, label, Tag{L"tag of " + label, 1}}; }
   std::int32_t movePoint(Point& point) {
     point.x = WrappingAdd(point.x, 10);
     point.tag.depth = WrappingAdd(point.tag.depth, 1);
@@ -109,20 +94,6 @@ class Probe {
     return static_cast<std::int32_t>(points.size());
   }
 
-  std::vector<std::wstring> split(std::wstring text) {
-    std::vector<std::wstring> words;
-    std::wstring word;
-    for (wchar_t c : text) {
-      if (c == L' ') {
-        words.push_back(word);
-        word.clear();
-      } else {
-        word += c;
-      }
-    }
-    if (!text.empty()) words.push_back(word);
-    return words;
-  }
   std::vector<std::vector<std::wstring>> grid(std::uint32_t rows, std::uint32_t columns) {
     CheckSize(rows);
     CheckSize(std::uint64_t{rows} * columns);
@@ -204,12 +175,11 @@ class Reporter {
 
   // Keeps a sink for later reports; a report to it may come from inside one of its handlers.
   std::int32_t keepSink(Sink sink) {
-    Sink previous = sink;
     {
       std::lock_guard<std::mutex> lock(keptMutex_);
-      kept_.swap(previous);
+      kept_.swap(sink);
     }
-    return 0;  // the previous sink is released outside the lock
+    return 0;  // the previous sink, now in `sink`, is released outside the lock
   }
   std::int32_t reportToKept(std::int32_t count) {
     CheckReports(count);
@@ -251,10 +221,8 @@ class Reporter {
     return 0;
   }
   std::int32_t releaseLate() {
-    {
-      std::lock_guard<std::mutex> lock(late.mutex);
-      late.released = true;
-    }
+    std::lock_guard<std::mutex> lock(late.mutex);
+    late.released = true;
     late.releasedSignal.notify_all();
     return 0;
   }
@@ -292,10 +260,8 @@ class Gate {
     return index;
   }
   std::int32_t open() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      open_ = true;
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
     open_signal_.notify_all();
     return 0;
   }
@@ -316,10 +282,8 @@ class Gate {
     std::unique_lock<std::mutex> lock(mutex_);
     ++meeting_;
     meeting_signal_.notify_all();
-    const bool met = meeting_signal_.wait_for(lock, std::chrono::seconds(10), [&] { return meeting_ >= parties; });
-    return met;
+    return meeting_signal_.wait_for(lock, std::chrono::seconds(10), [&] { return meeting_ >= parties; });
   }
-  std::int32_t threadId() { return static_cast<std::int32_t>(std::hash<std::thread::id>{}(std::this_thread::get_id()) & 0x7fffffff); }
 
  private:
   std::mutex mutex_;
@@ -352,81 +316,46 @@ struct RecordShape<bridge_test::Point> {
 
 namespace {
 
-using electron::node_interop::FactoryTable;
+using electron::node_interop::ClassFactory;
 using electron::node_interop::MakeClassWrapper;
 using electron::node_interop::v8_helpers::addMethod;
 
+// The factory of a class: a new T whose object carries `methods`.
+template <typename T, typename... Methods>
+ClassFactory Serve(std::pair<const char*, Methods>... methods) {
+  return [=](Napi::Env env) {
+    auto wrapper = MakeClassWrapper(env, std::make_shared<T>());
+    (addMethod(*wrapper, methods.first, methods.second), ...);
+    return wrapper;
+  };
+}
+#define METHOD(Class, name) std::pair{#name, &Class::name}
+
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
+  using bridge_test::Gate;
   using bridge_test::Other;
   using bridge_test::Probe;
-  FactoryTable factories;
-  factories["probe"] = [](Napi::Env env) {
-    auto wrapper = MakeClassWrapper(env, std::make_shared<Probe>());
-    addMethod(*wrapper, "echoBool", &Probe::echoBool);
-    addMethod(*wrapper, "echoInt32", &Probe::echoInt32);
-    addMethod(*wrapper, "echoUInt32", &Probe::echoUInt32);
-    addMethod(*wrapper, "echoString", &Probe::echoString);
-    addMethod(*wrapper, "echoWString", &Probe::echoWString);
-    addMethod(*wrapper, "flipBool", &Probe::flipBool);
-    addMethod(*wrapper, "doubleInt32", &Probe::doubleInt32);
-    addMethod(*wrapper, "decrementUInt32", &Probe::decrementUInt32);
-    addMethod(*wrapper, "exclaimString", &Probe::exclaimString);
-    addMethod(*wrapper, "exclaimWString", &Probe::exclaimWString);
-    addMethod(*wrapper, "describePoint", &Probe::describePoint);
-    addMethod(*wrapper, "makePoint", &Probe::makePoint);
-    addMethod(*wrapper, "movePoint", &Probe::movePoint);
-    addMethod(*wrapper, "sumWeights", &Probe::sumWeights);
-    addMethod(*wrapper, "resizePoints", &Probe::resizePoints);
-    addMethod(*wrapper, "split", &Probe::split);
-    addMethod(*wrapper, "grid", &Probe::grid);
-    addMethod(*wrapper, "textWithNul", &Probe::textWithNul);
-    addMethod(*wrapper, "wideWithNul", &Probe::wideWithNul);
-    addMethod(*wrapper, "fail", &Probe::fail);
-    addMethod(*wrapper, "constructions", &Probe::constructions);
-    addMethod(*wrapper, "noArguments", &Probe::noArguments);
-    addMethod(*wrapper, "twoArguments", &Probe::twoArguments);
-    return wrapper;
-  };
-  factories["other"] = [](Napi::Env env) {
-    auto wrapper = MakeClassWrapper(env, std::make_shared<Other>());
-    addMethod(*wrapper, "identity", &Other::identity);
-    return wrapper;
-  };
-  factories["reporter"] = [](Napi::Env env) {
-    using bridge_test::Reporter;
-    auto wrapper = MakeClassWrapper(env, std::make_shared<Reporter>());
-    addMethod(*wrapper, "reportFromThread", &Reporter::reportFromThread);
-    addMethod(*wrapper, "reportHere", &Reporter::reportHere);
-    addMethod(*wrapper, "completeHere", &Reporter::completeHere);
-    addMethod(*wrapper, "queryInterface", &Reporter::queryInterface);
-    addMethod(*wrapper, "liveObjects", &Reporter::liveObjects);
-    addMethod(*wrapper, "keepSink", &Reporter::keepSink);
-    addMethod(*wrapper, "reportToKept", &Reporter::reportToKept);
-    addMethod(*wrapper, "dropKept", &Reporter::dropKept);
-    addMethod(*wrapper, "reportWhenReleased", &Reporter::reportWhenReleased);
-    addMethod(*wrapper, "releaseLate", &Reporter::releaseLate);
-    addMethod(*wrapper, "lateResults", &Reporter::lateResults);
-    return wrapper;
-  };
-  factories["gate"] = [](Napi::Env env) {
-    using bridge_test::Gate;
-    auto wrapper = MakeClassWrapper(env, std::make_shared<Gate>());
-    addMethod(*wrapper, "pass", &Gate::pass);
-    addMethod(*wrapper, "open", &Gate::open);
-    addMethod(*wrapper, "reset", &Gate::reset);
-    addMethod(*wrapper, "stats", &Gate::stats);
-    addMethod(*wrapper, "meet", &Gate::meet);
-    addMethod(*wrapper, "threadId", &Gate::threadId);
-    return wrapper;
-  };
-  factories["tracer_controller"] = [](Napi::Env env) {
-    using installer::TraceController;
-    auto wrapper = MakeClassWrapper(env, std::make_shared<TraceController>());
-    addMethod(*wrapper, "turnOnTraces", &TraceController::turnOnTraces);
-    return wrapper;
-  };
+  using bridge_test::Reporter;
+  using installer::TraceController;
+  electron::node_interop::FactoryTable factories;
+  factories["probe"] = Serve<Probe>(
+      METHOD(Probe, echoBool), METHOD(Probe, echoInt32), METHOD(Probe, echoUInt32), METHOD(Probe, echoString),
+      METHOD(Probe, echoWString), METHOD(Probe, flipBool), METHOD(Probe, doubleInt32), METHOD(Probe, decrementUInt32),
+      METHOD(Probe, exclaimString), METHOD(Probe, exclaimWString), METHOD(Probe, describePoint),
+      METHOD(Probe, makePoint), METHOD(Probe, movePoint), METHOD(Probe, sumWeights), METHOD(Probe, resizePoints),
+      METHOD(Probe, grid), METHOD(Probe, textWithNul), METHOD(Probe, wideWithNul), METHOD(Probe, fail),
+      METHOD(Probe, constructions), METHOD(Probe, noArguments), METHOD(Probe, twoArguments));
+  factories["other"] = Serve<Other>(METHOD(Other, identity));
+  factories["reporter"] = Serve<Reporter>(
+      METHOD(Reporter, reportFromThread), METHOD(Reporter, reportHere), METHOD(Reporter, completeHere),
+      METHOD(Reporter, queryInterface), METHOD(Reporter, liveObjects), METHOD(Reporter, keepSink),
+      METHOD(Reporter, reportToKept), METHOD(Reporter, dropKept), METHOD(Reporter, reportWhenReleased),
+      METHOD(Reporter, releaseLate), METHOD(Reporter, lateResults));
+  factories["gate"] = Serve<Gate>(METHOD(Gate, pass), METHOD(Gate, open), METHOD(Gate, reset), METHOD(Gate, stats),
+                                  METHOD(Gate, meet));
+  factories["tracer_controller"] = Serve<TraceController>(METHOD(TraceController, turnOnTraces));
   // A class whose construction fails: nothing may be cached for it.
-  factories["broken"] = [](Napi::Env env) -> std::shared_ptr<electron::node_interop::v8_helpers::wrappers::IObjectWrapper> {
+  factories["broken"] = [](Napi::Env) -> std::shared_ptr<electron::node_interop::v8_helpers::wrappers::IObjectWrapper> {
     throw std::runtime_error("construction failed");
   };
   return electron::node_interop::RegisterModule(env, exports, std::move(factories));

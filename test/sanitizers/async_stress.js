@@ -1,28 +1,19 @@
 'use strict';
 // Concurrent asynchronous calls of every method of every class that both
-// addons serve (script_classes.js lists the keys), 20 at a time on one object
-// as the bridge allows, with synchronous calls of the same method meanwhile,
-// then all methods of a class mixed. Run under the thread sanitizer, a data
-// race in any native class ends the process.
+// addons serve (script_classes.js), 20 at a time on one object with
+// synchronous calls of the same method meanwhile, then all methods of a class
+// mixed. Under the thread sanitizer a data race ends the process; a callback
+// called twice or never, or a thrown value that is not an Error, fails it.
 //
 //   node test/sanitizers/async_stress.js [rounds]
-//
-// Runs in a temporary folder with a temporary INSTALLER_VESK_HOME. Fails on
-// a callback called twice, a callback that does not come (hang), or a value
-// thrown that is not an Error.
-const path = require('node:path');
 const { isolate } = require('../script/isolated_run');
-const { bridgeTestAddon, installerAddon } = require('../script/addon_paths');
 const classes = require('../script/script_classes');
 
 const rounds = Number(process.argv[2] || 5);
 const concurrency = 20;
 const deadlineMs = 300000;
 
-const addonFiles = [[path.resolve(installerAddon), classes.installerKeys],
-  [path.resolve(bridgeTestAddon), classes.testAddonKeys]];
 const workDir = isolate('installer-stress-');
-const addons = addonFiles.map(([file, keys]) => [require(file), keys]);
 
 let started = 0;
 let completed = 0;
@@ -73,20 +64,10 @@ async function settled(all) {
 }
 
 (async () => {
-  const all = [];
-  const targets = [];
-  for (const [addon, keys] of addons) {
-    const served = classes.discoverClasses(addon, keys);
-    all.push(...served);
-    for (const { key, object, methods } of served) {
-      const calls = [];
-      for (const method of methods) {
-        const makeArguments = classes.findArguments(object, method, () => {});
-        if (makeArguments) calls.push({ method, makeArguments });
-      }
-      targets.push({ key, object, calls });
-    }
-  }
+  const all = classes.discoverBothAddons();
+  const targets = all.map(({ key, object, methods }) => ({ key, object, calls: methods
+    .map((method) => ({ method, makeArguments: classes.findArguments(object, method, () => {}) }))
+    .filter(({ makeArguments }) => makeArguments) }));
   await settled(all);
 
   for (let round = 0; round < rounds; ++round) {

@@ -8,9 +8,9 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { installerAddon } = require('./addon_paths');
 const { runInFreshProcess } = require('./child_process_helpers');
+const { installerKeys: keys } = require('./script_classes');
 
 const root = path.join(__dirname, '..', '..');
-const { installerKeys: keys } = require('./script_classes');
 
 // key -> declared method names, from the query overloads and their interfaces.
 function declaredMethods() {
@@ -26,26 +26,24 @@ function declaredMethods() {
   return byKey;
 }
 
-// The text of the section of docs/api.md whose heading names the key, up to the
-// next heading of the same or a higher level.
-function referenceSection(reference, key) {
-  const lines = reference.split('\n');
+// The section of docs/api.md whose heading names the key, up to the next
+// heading of the same or a higher level.
+function referenceSection(key) {
+  const lines = fs.readFileSync(path.join(root, 'docs', 'api.md'), 'utf8').split('\n');
   const start = lines.findIndex((line) => /^#+ /.test(line) && new RegExp(`\\b${key}\\b`).test(line));
-  if (start < 0) return null;
+  assert.ok(start >= 0, `docs/api.md has a section headed with ${key}`);
   const level = /^#+/.exec(lines[start])[0].length;
   const end = lines.findIndex((line, i) => i > start && /^#+ /.test(line) && /^#+/.exec(line)[0].length <= level);
   return lines.slice(start + 1, end < 0 ? undefined : end).join('\n');
 }
 
-
+const declared = declaredMethods();
 test('query() is declared for the eight keys and no other', () => {
-  assert.deepEqual([...declaredMethods().keys()].sort(), [...keys].sort());
+  assert.deepEqual([...declared.keys()].sort(), [...keys].sort());
 });
 
-// The objects' methods, read in a process of their own that reports through a
-// file: under Wine, when the test process itself loaded msi.dll, the test runner
-// went on waiting after every test had ended (with Wine's desktop explorer.exe
-// the only other process left, presumably holding that process's output pipe).
+// Read in a process of their own: under Wine, when the test process itself
+// loaded msi.dll, the test runner went on waiting after every test had ended.
 const { report: served } = runInFreshProcess(installerAddon, `
   for (const key of ${JSON.stringify(keys)}) {
     try {
@@ -55,22 +53,15 @@ const { report: served } = runInFreshProcess(installerAddon, `
       report[key] = { error: error.message };
     }
   }`);
-const referencePath = path.join(root, 'docs', 'api.md');
 
 for (const key of keys) {
   test(`${key}: every method is declared in index.d.ts and listed in docs/api.md`, () => {
-    if (served[key].error) assert.fail(`query('${key}') is not served by this build: ${served[key].error}`);
-    const { methods } = served[key];
-    assert.ok(methods.length > 0, `query('${key}') has methods`);
-
-    const declared = declaredMethods().get(key);
-    assert.deepEqual(methods.filter((name) => !declared.has(name)), [], 'methods missing from index.d.ts');
-    assert.deepEqual([...declared].filter((name) => !methods.includes(name)), [],
-      'index.d.ts declares methods the object lacks');
-
-    assert.ok(fs.existsSync(referencePath), 'docs/api.md, the API reference, exists');
-    const section = referenceSection(fs.readFileSync(referencePath, 'utf8'), key);
-    assert.ok(section !== null, `docs/api.md has a section headed with ${key}`);
+    const { methods, error } = served[key];
+    assert.equal(error, undefined, `query('${key}') is served by this build`);
+    const names = declared.get(key);
+    assert.deepEqual(methods.filter((name) => !names.has(name)), [], 'methods missing from index.d.ts');
+    assert.deepEqual([...names].filter((name) => !methods.includes(name)), [], 'index.d.ts declares methods the object lacks');
+    const section = referenceSection(key);
     assert.deepEqual(methods.filter((name) => !new RegExp(`\\b${name}\\b`).test(section)), [],
       `methods missing from the ${key} section of docs/api.md`);
   });

@@ -5,8 +5,7 @@ const { suite, test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const { bridgeTestAddon } = require('./addon_paths');
-const EOL = process.platform === 'win32' ? '\r\n' : '\n';
-const { runInFreshProcess } = require('./child_process_helpers');
+const { records, runInFreshProcess } = require('./child_process_helpers');
 
 const addon = require(bridgeTestAddon);
 const probe = addon.query('probe');
@@ -29,30 +28,20 @@ async function until(condition, what) {
 }
 
 suite('asynchronous calls', () => {
-  test('the callback comes after the call has returned, once', async () => {
+  test('the callback comes once, after the call has returned', async () => {
     let returned = false;
-    let calls = 0;
-    const done = new Promise((resolve) => {
-      const result = probe.echoInt32(5, (value) => {
-        calls += 1;
-        assert.equal(returned, true);
-        resolve(value);
-      });
-      assert.equal(result, undefined);
-      returned = true;
-    });
-    assert.equal(await done, 5);
+    const values = [];
+    assert.equal(probe.echoInt32(5, (value) => values.push([value, returned])), undefined);
+    returned = true;
+    await until(() => values.length > 0, 'the callback');
     await new Promise((r) => setTimeout(r, 50));
-    assert.equal(calls, 1);
+    assert.deepEqual(values, [[5, true]]);
   });
 
-  test('results reach the callback through the same conversions as a synchronous call', async () => {
+  test('results are converted as in a synchronous call; out-parameters are not written back', async () => {
     assert.equal(await call(probe, 'echoUInt32', 4294967295), -1);
     assert.deepEqual(await call(probe, 'grid', 1, 1), [['0:0']]);
     assert.equal((await call(probe, 'makePoint', 3, 'r')).toString, undefined);
-  });
-
-  test('out-parameters are not written back; a no-parameter method takes a lone callback', async () => {
     const out = {};
     assert.equal(await call(probe, 'doubleInt32', out), 2);
     assert.deepEqual(out, {});
@@ -68,10 +57,11 @@ suite('asynchronous calls', () => {
   });
 
   test('a task that throws calls back with an Error and the pool goes on', async () => {
-    const error = await call(probe, 'fail', 'runtime');
-    assert.ok(error instanceof Error);
-    assert.equal(error.message, 'native failure text');
-    assert.equal((await call(probe, 'fail', 'result')).message, 'ResultCodeException');
+    for (const [kind, message] of [['runtime', 'native failure text'], ['result', 'ResultCodeException']]) {
+      const error = await call(probe, 'fail', kind);
+      assert.ok(error instanceof Error);
+      assert.equal(error.message, message);
+    }
     assert.equal(await call(probe, 'echoInt32', 8), 8);
   });
 
@@ -83,23 +73,22 @@ suite('asynchronous calls', () => {
     gate.reset();
     const results = [];
     const all = Array.from({ length: 25 }, (_, i) => call(gate, 'pass', i).then((r) => results.push(r)));
-    const started = () => gate.stats()[2].split(',').map(Number).sort((a, b) => a - b);
+    const sorted = (order) => order.map(Number).sort((a, b) => a - b);
+    const range = (from, to) => Array.from({ length: to - from }, (_, i) => from + i);
     try {
       await until(() => gate.stats()[0] === '20', '20 running tasks');
       // Queued tasks would start at once if the cap were missing.
       await new Promise((r) => setTimeout(r, 200));
-      const [running, most] = gate.stats();
-      assert.equal(running, '20');
-      assert.equal(most, '20');
+      const [running, most, order] = gate.stats();
       // The first 20 submitted are the ones running (they reach the gate in any order).
-      assert.deepEqual(started(), Array.from({ length: 20 }, (_, i) => i));
+      assert.deepEqual([running, most, sorted(order.split(','))], ['20', '20', range(0, 20)]);
     } finally {
       gate.open();
     }
     await Promise.all(all);
     assert.equal(results.length, 25);
-    assert.deepEqual(gate.stats()[2].split(',').map(Number).slice(20).sort((a, b) => a - b), [20, 21, 22, 23, 24]);
-    assert.equal(gate.stats()[1], '20');
+    const [, most, order] = gate.stats();
+    assert.deepEqual([most, sorted(order.split(',').slice(20))], ['20', range(20, 25)]);
   });
 
   test('workers are reused: thousands of calls add no threads beyond the pool', async () => {
@@ -125,27 +114,24 @@ suite('progress sinks', () => {
     return { events, sink, finished };
   };
 
-  test('reports from a worker thread arrive in order, then completed', async () => {
+  test('reports from a worker thread arrive in order, then completed; the sink is released after', async () => {
+    const before = reporter.liveObjects();
     const { events, sink, finished } = collect();
     assert.equal(reporter.reportFromThread(sink, 500), 0);
     await finished;
+    await until(() => reporter.liveObjects() === before, 'the sink to be released');
     assert.deepEqual(events.map(([kind, value]) => (kind === 'progress' ? value.progress : value)),
       [...Array.from({ length: 500 }, (_, i) => i), 500]);
     const [, first, receiver] = events[0];
     assert.equal(receiver, undefined, 'the receiver is not the sink');
-    assert.deepEqual(Object.keys(first), ['progress', 'action', 'forward']);
-    assert.equal(first.action, 'step 0 😀');
-    assert.equal(first.forward, true);
+    assert.deepEqual(Object.entries(first), [['progress', 0], ['action', 'step 0 😀'], ['forward', true]]);
     assert.equal(events[1][1].forward, false);
   });
 
-  test('reports made on the loop thread are delivered at once', () => {
-    const { events, sink } = collect();
-    assert.equal(reporter.reportHere(sink, 2), 0);
-    assert.deepEqual(events.map(([kind]) => kind), ['progress', 'progress', 'completed']);
-  });
-
-  test('a sink reported to from an asynchronous call; completion codes arrive as they are', async () => {
+  test('reports made on the loop thread are delivered at once; from an asynchronous call, codes as they are', async () => {
+    const here = collect();
+    assert.equal(reporter.reportHere(here.sink, 2), 0);
+    assert.deepEqual(here.events.map(([kind]) => kind), ['progress', 'progress', 'completed']);
     const { events, sink, finished } = collect();
     assert.equal(await call(reporter, 'completeHere', sink, -2147483573), 0);
     await finished;
@@ -154,22 +140,13 @@ suite('progress sinks', () => {
 
   test('QueryInterface answers the sink interface and refuses others', () => {
     const sink = { progressChanged() {}, completed() {} };
-    // [result, references added]
-    const ask = (iid) => {
+    const ask = (iid) => {  // [result, references added]
       const [result, before, after] = reporter.queryInterface(sink, iid).map(Number);
       return [result, after - before];
     };
     assert.deepEqual(ask(0x293FDF27), [0, 1]);
     assert.deepEqual(ask(0), [0, 1]);
     assert.deepEqual(ask(0x12345678), [0x80000001 | 0, 0]);
-  });
-
-  test('sinks are released once native code lets go', async () => {
-    const before = reporter.liveObjects();
-    const { sink, finished } = collect();
-    reporter.reportFromThread(sink, 1);
-    await finished;
-    await until(() => reporter.liveObjects() === before, 'the sink to be released');
   });
 });
 
@@ -183,8 +160,7 @@ suite('process lifetime', () => {
       for (let i = 0; i < 30; ++i) probe.echoInt32(i, (v) => report.results.push(v));
       addon.query('reporter').reportFromThread({ progressChanged() {}, completed(c) { report.completed = c; } }, 2);
     `);
-    assert.equal(report.results.length, 30);
-    assert.equal(report.completed, 2);
+    assert.deepEqual([report.results.length, report.completed], [30, 2]);
   });
 
   test('process.exit() with calls in flight exits at once', () => {
@@ -234,13 +210,11 @@ suite('process lifetime', () => {
         }, 10);
       });
     `);
-    assert.equal(report.tracing, 0);
-    assert.equal(report.results, '0,0,0');
-    const lines = logs.map((name) => read(name).toString('utf8')).join('').split(EOL)
-      .filter((line) => line.includes('Failed to send wake up event'));
+    assert.deepEqual([report.tracing, report.results], [0, '0,0,0']);
+    const lines = records(read(logs[0])).filter((record) => record.includes('Failed to send wake up event'));
     assert.equal(lines.length, 3);
-    assert.match(lines[0], /^\d\d:\d\d:\d\d\tbl\tprogressChanged: Failed to send wake up event with error \d+; the report is dropped$/);
-    assert.match(lines[2], /\tbl\tcompleted: /);
+    assert.match(lines[0], /^bl\tprogressChanged: Failed to send wake up event with error \d+; the report is dropped$/);
+    assert.match(lines[2], /^bl\tcompleted: /);
   });
 
   test('a sink without completed raises an uncaught error; the native side gets 0', () => {
@@ -248,7 +222,6 @@ suite('process lifetime', () => {
       process.on('uncaughtException', (error) => { report.uncaught = error.message; });
       addon.query('reporter').completeHere({ progressChanged() {} }, 7, (result) => { report.result = result; });
     `);
-    assert.equal(report.result, 0);
-    assert.match(report.uncaught, /completed/);
+    assert.deepEqual([report.result, /completed/.test(report.uncaught)], [0, true]);
   });
 });

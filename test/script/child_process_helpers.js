@@ -2,14 +2,23 @@
 // Runs a script in a fresh process (the tracer and the class objects are
 // per-process) inside its own temporary directory. The child reports through
 // files, not pipes: node.exe under Wine cannot write to a pipe.
+const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { bootstrapper } = require('./addon_paths');
+
+const EOL = process.platform === 'win32' ? '\r\n' : '\n';
 
 // options: execPath, the host to run (default: this node); env, variables added
-// to ours; prepare(dir), called with the child's directory before it starts;
-// timeout in milliseconds (default 60000).
+// to ours (INSTALLER_VESK_HOME is <dir>/home unless given); prepare(dir), called
+// before the child starts; timeout in milliseconds (default 60000);
+// bootstrapper: { packageFile, args }, to have the bootstrapper program start the
+// child as the user interface in the same directory, with `args` before "--"
+// (or a function of the command line's length without them, giving them).
+// Gives the report, the names of the .log files and read(name), what the
+// bootstrapper printed, and the command line.
 function runInFreshProcess(addonPath, body, options = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-test-'));
   const script = path.join(dir, 'child.js');
@@ -22,16 +31,43 @@ function runInFreshProcess(addonPath, body, options = {}) {
     body,
   ].join('\n'));
   if (options.prepare) options.prepare(dir);
-  const result = spawnSync(options.execPath || process.execPath, [script], {
-    cwd: dir, stdio: 'ignore', timeout: options.timeout || 60000, env: { ...process.env, ...options.env },
+  let command = [options.execPath || process.execPath, script];
+  if (options.bootstrapper) {
+    const { packageFile, args = [] } = options.bootstrapper;
+    const before = [bootstrapper, '--package', packageFile, '--dir', dir];
+    const extra = typeof args === 'function' ? args([...before, '--', ...command].join(' ').length) : args;
+    command = [...before, ...extra, '--', ...command];
+  }
+  // The bootstrapper's output goes to a file. A plain child's is ignored: under
+  // Wine a process that msi.dll leaves behind would keep the file open.
+  const output = options.bootstrapper ? fs.openSync(path.join(dir, 'output.txt'), 'w') : 'ignore';
+  const result = spawnSync(command[0], command.slice(1), {
+    cwd: dir, stdio: ['ignore', output, output], timeout: options.timeout || 60000,
+    env: { ...process.env, INSTALLER_VESK_HOME: path.join(dir, 'home'), ...options.env },
   });
-  if (result.status !== 0) throw new Error(`child exited with ${result.status} (${result.error || result.signal})`);
-  const report = JSON.parse(fs.readFileSync(path.join(dir, 'report.json'), 'utf8'));
-  const logs = fs.readdirSync(dir).filter((name) => name.endsWith('.log'));
-  const contents = new Map(logs.filter((name) => fs.statSync(path.join(dir, name)).isFile())
-    .map((name) => [name, fs.readFileSync(path.join(dir, name))]));
-  fs.rmSync(dir, { recursive: true, force: true });
-  return { report, logs, read: (name) => contents.get(name) };
+  if (options.bootstrapper) fs.closeSync(output);
+  const said = options.bootstrapper ? fs.readFileSync(path.join(dir, 'output.txt'), 'utf8') : '';
+  try {
+    assert.equal(result.status, 0, `${path.basename(command[0])} exited with ${result.status} ` +
+      `(${result.error || result.signal}):\n${said}`);
+    const report = JSON.parse(fs.readFileSync(path.join(dir, 'report.json'), 'utf8'));
+    const logs = fs.readdirSync(dir).filter((name) => name.endsWith('.log') && fs.statSync(path.join(dir, name)).isFile());
+    const contents = new Map(logs.map((name) => [name, fs.readFileSync(path.join(dir, name))]));
+    return { report, logs, read: (name) => contents.get(name), output: said, commandLine: command.join(' ') };
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+}
+
+// The records of an INST log, without their "HH:MM:SS<tab>" stamps, which it
+// checks, as it checks the line ends.
+function records(buffer) {
+  const text = buffer.toString('utf8');
+  assert.ok(text.endsWith(EOL), 'the log ends with a line end');
+  if (EOL === '\n') assert.ok(!text.includes('\r'));
+  const lines = text.slice(0, -EOL.length).split(EOL);
+  for (const line of lines) assert.match(line, /^\d\d:\d\d:\d\d\t/);
+  return lines.map((line) => line.slice(9));
 }
 
 // Copies this node into `dir` as the host executable (named electron.exe under
@@ -43,4 +79,4 @@ function copyHost(dir) {
   return host;
 }
 
-module.exports = { runInFreshProcess, copyHost };
+module.exports = { EOL, runInFreshProcess, records, copyHost };

@@ -13,17 +13,12 @@ const testAddonKeys = ['probe', 'other', 'reporter', 'gate', 'tracer_controller'
 // the harmless INSTALLER_VESK_REBOOT_COMMAND=true in force, never under Windows.
 const machineChanging = /reboot|restart|shut_?down|power_?off|log_?off/i;
 
-function mayCall(method) {
-  if (!machineChanging.test(method)) return true;
-  return process.platform === 'linux' && process.env.INSTALLER_VESK_REBOOT_COMMAND === 'true';
-}
+const mayCall = (method) => !machineChanging.test(method) ||
+  (process.platform === 'linux' && process.env.INSTALLER_VESK_REBOOT_COMMAND === 'true');
 
 // Calls that undo what a class keeps waiting on its own: a closed gate, sinks
 // kept or waiting for a release. Made while the tools wait for callbacks.
-const settlers = {
-  gate: ['open'],
-  reporter: ['releaseLate', 'dropKept'],
-};
+const settlers = { gate: ['open'], reporter: ['releaseLate', 'dropKept'] };
 
 // Methods that wait by design (on a closed gate, for other callers): never
 // called synchronously by the tools, which would then wait on the loop thread.
@@ -45,6 +40,14 @@ function discoverClasses(addon, keys) {
     classes.push({ key, object, methods });
   }
   return classes;
+}
+
+// discoverClasses over the installer addon and the test addon; load them only
+// once the process is isolated (isolated_run.js).
+function discoverBothAddons() {
+  const { bridgeTestAddon, installerAddon } = require('./addon_paths');
+  return [[installerAddon, installerKeys], [bridgeTestAddon, testAddonKeys]]
+    .flatMap(([file, keys]) => discoverClasses(require(file), keys));
 }
 
 function settle(classes) {
@@ -99,6 +102,6 @@ function findArguments(object, method, callback) {
 }
 
 module.exports = {
-  installerKeys, testAddonKeys, mayCall, waitsByDesign, discoverClasses, settle, anyValue, parameterCount,
-  findArguments,
+  installerKeys, testAddonKeys, mayCall, waitsByDesign, discoverClasses, discoverBothAddons, settle, anyValue,
+  parameterCount, findArguments,
 };

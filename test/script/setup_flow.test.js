@@ -6,23 +6,16 @@
 // msi.dll under Wine.
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
-const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { buildDir, installerAddon } = require('./addon_paths');
+const { installerAddon, packages } = require('./addon_paths');
+const { runInFreshProcess } = require('./child_process_helpers');
 
-const underWindows = process.platform === 'win32';
-const bootstrapper = path.join(buildDir, 'tools', 'bootstrapper', underWindows ? 'bootstrapper.exe' : 'bootstrapper');
-const packages = path.join(buildDir, 'test', 'packages');
 const bulkProduct = '{2B8E4F61-7C3A-4D59-A1E2-6F0B9C8D7E15}';
 
-// The user interface: every step waits for completed(); the report goes to a file.
-const userInterface = `'use strict';
-const fs = require('node:fs');
-const addon = require(${JSON.stringify(installerAddon)});
-const report = { steps: [] };
-const save = () => fs.writeFileSync('report.json', JSON.stringify(report));
+// Every step waits for completed().
+const userInterface = `
+report.steps = [];
 addon.query('tracer_controller').turnOnTraces();
 const manager = addon.query('msi_setup_manager');
 report.logFlags = [1, 3, 0, 2, 4, -1].map((level) => manager.getMsiLogFlags(level));
@@ -53,47 +46,32 @@ function run(method, args, onProgress) {
   });
   await run('runUninstallProduct', [${JSON.stringify(bulkProduct)}, '']);
   await run('runUninstallProduct', [${JSON.stringify(bulkProduct)}, '']);
-  save();
-})().catch((error) => { report.error = String(error && error.stack); save(); });
+})().catch((error) => { report.error = String(error && error.stack); });
 `;
 
 test('preinstall, cancelled install, install and removal from script', { timeout: 300000 }, () => {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-flow-'));
-  try {
-    fs.copyFileSync(path.join(packages, 'bulk.cab'), path.join(dir, 'bulk.cab'));
-    fs.writeFileSync(path.join(dir, 'ui.js'), userInterface);
-    const result = spawnSync(bootstrapper,
-      ['--package', path.join(packages, 'bulk.msi'), '--dir', dir, '--', process.execPath, path.join(dir, 'ui.js')],
-      { cwd: dir, stdio: 'ignore', timeout: 280000, env: { ...process.env, INSTALLER_VESK_HOME: path.join(dir, 'home') } });
-    assert.equal(result.status, 0, `bootstrapper exited with ${result.status} (${result.error || result.signal})`);
-    const report = JSON.parse(fs.readFileSync(path.join(dir, 'report.json'), 'utf8'));
-    assert.equal(report.error, undefined);
-    const [preinstall, cancelled, install, removal, again] = report.steps;
+  const { report, logs, read } = runInFreshProcess(installerAddon, userInterface, {
+    timeout: 280000,
+    bootstrapper: { packageFile: path.join(packages, 'bulk.msi') },
+    prepare: (dir) => fs.copyFileSync(path.join(packages, 'bulk.cab'), path.join(dir, 'bulk.cab')),
+  });
+  assert.equal(report.error, undefined);
+  const [preinstall, cancelled, install, removal, again] = report.steps;
 
-    assert.deepEqual(report.logFlags, [16386, 8159, 5120, 5120, 5120, 5120]);
-    for (const step of report.steps) assert.equal(step.returned, 0, step.method);
-    assert.equal(preinstall.code, 0);
-    assert.ok(cancelled.progress.length >= 1, 'the cancelled install reported progress');
-    // Wine's msi.dll ignores IDCANCEL on the messages the setup engine passes
-    // on: there the install completes, and the next one reinstalls.
-    assert.equal(cancelled.code, underWindows ? 0 : 1602);
-    assert.equal(install.code, 0);
-    assert.ok(install.progress.length >= 1, 'the install reported progress');
-    assert.ok(install.progress.every((value) => value >= 0 && value <= 100));
-    assert.equal(install.refusedReturned, 0);
-    assert.equal(install.refused, 1618);
-    assert.equal(install.refusedProgress, undefined);
-    assert.equal(removal.code, 0);
-    assert.equal(again.code, 1605, 'the product is gone');
+  assert.deepEqual(report.logFlags, [16386, 8159, 5120, 5120, 5120, 5120]);
+  for (const step of report.steps) assert.equal(step.returned, 0, step.method);
+  assert.ok(cancelled.progress.length >= 1, 'the cancelled install reported progress');
+  // Wine's msi.dll ignores IDCANCEL on the messages the setup engine passes
+  // on: there the install completes, and the next one reinstalls.
+  assert.deepEqual([preinstall.code, cancelled.code, install.code, removal.code, again.code],
+    [0, process.platform === 'win32' ? 0 : 1602, 0, 0, 1605], 'the last removal finds the product gone');
+  assert.ok(install.progress.length >= 1, 'the install reported progress');
+  assert.ok(install.progress.every((value) => value >= 0 && value <= 100));
+  assert.deepEqual([install.refusedReturned, install.refused, install.refusedProgress], [0, 1618, undefined]);
 
-    const log = fs.readdirSync(dir).find((name) => name.endsWith('.INST.log'));
-    const text = fs.readFileSync(path.join(dir, log), 'utf8');
-    assert.match(text, /\tbl\tWait extract msi/);
-    assert.match(text, /\tbl\tMsi ready: 0/);
-    assert.match(text, /\tbl\tRun setup/);
-    assert.match(text, /\tbl\tAction result: 1605/);
-    assert.ok(fs.readdirSync(dir).some((name) => name.endsWith('.MSI.log')), 'the Windows Installer log');
-  } finally {
-    fs.rmSync(dir, { recursive: true, force: true });
+  const text = read(logs.find((name) => name.endsWith('.INST.log'))).toString('utf8');
+  for (const record of ['Wait extract msi', 'Msi ready: 0', 'Run setup', 'Action result: 1605']) {
+    assert.ok(text.includes(`\tbl\t${record}`), record);
   }
+  assert.ok(logs.some((name) => name.endsWith('.MSI.log')), 'the Windows Installer log');
 });

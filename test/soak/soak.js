@@ -1,26 +1,21 @@
 'use strict';
 // The soak, run as the user interface under the bootstrapper (scripts/soak.sh):
 // asynchronous calls of every method of every class the installer addon serves
-// (script_classes.js; the three task starts excepted), then install and
-// removal cycles of a generated package through msi_setup_manager. Open file
-// descriptors, threads and RSS (after a full collection) are sampled at every
-// tenth of each phase; none may grow beyond noise over its baseline: the calls
-// are measured after an unsampled warm-up fifth (worker pool, heaps, caches),
-// the cycles from their first tenth on.
+// (the three task starts excepted), then install and removal cycles of a
+// generated package. Open file descriptors, threads and RSS (after a full
+// collection) are sampled at every tenth of each phase, and none may grow
+// beyond noise over its baseline: the calls after an unsampled warm-up fifth
+// (worker pool, heaps, caches), the cycles from their first tenth on.
 //
 //   node --expose-gc soak.js --product CODE [--calls 10000] [--cycles 100]
 const fs = require('node:fs');
-const path = require('node:path');
 const { installerAddon } = require('../script/addon_paths');
+const { option } = require('../script/isolated_run');
 const classes = require('../script/script_classes');
 
-const option = (name, fallback) => {
-  const index = process.argv.indexOf(`--${name}`);
-  return index > 0 ? process.argv[index + 1] : fallback;
-};
-const totalCalls = Number(option('calls', 10000));
+const totalCalls = option('calls', 10000);
 const warmUpCalls = Math.ceil(totalCalls / 5);
-const cycles = Number(option('cycles', 100));
+const cycles = option('cycles', 100);
 const product = option('product', '');
 
 // Growth allowed from the baseline to any later sample.
@@ -30,18 +25,13 @@ const slack = { fds: 2, threads: 2, rssMiB: 8, rssShare: 0.1 };
 const poolWorkers = 20;
 const taskStarts = new Set(['runPreinstallTask', 'runSetupTask', 'runUninstallProduct']);
 
-const addon = require(path.resolve(installerAddon));
+const addon = require(installerAddon);
 const manager = addon.query('msi_setup_manager');
 
 function sample(phase, done) {
   global.gc();
-  return {
-    phase,
-    done,
-    fds: fs.readdirSync('/proc/self/fd').length,
-    threads: fs.readdirSync('/proc/self/task').length,
-    rssMiB: Math.round(process.memoryUsage().rss / 10485.76) / 100,
-  };
+  return { phase, done, fds: fs.readdirSync('/proc/self/fd').length, threads: fs.readdirSync('/proc/self/task').length,
+    rssMiB: Math.round(process.memoryUsage().rss / 10485.76) / 100 };
 }
 
 // Lets threads that have finished their work end before a sample.
@@ -61,15 +51,10 @@ async function callRound(targets, count, atEveryTenth) {
 }
 
 async function asynchronousCalls(samples) {
-  const targets = [];
-  for (const { object, methods } of classes.discoverClasses(addon, classes.installerKeys)) {
-    for (const method of methods.filter((name) => !taskStarts.has(name))) {
-      const makeArguments = classes.findArguments(object, method, () => {});
-      if (makeArguments) targets.push({ object, method, makeArguments });
-    }
-  }
-  // Heaps and caches settle over the first few thousand calls; a warm-up
-  // round that is not sampled keeps that apart from growth.
+  const targets = classes.discoverClasses(addon, classes.installerKeys).flatMap(({ object, methods }) => methods
+    .filter((name) => !taskStarts.has(name))
+    .map((method) => ({ object, method, makeArguments: classes.findArguments(object, method, () => {}) })))
+    .filter(({ makeArguments }) => makeArguments);
   await callRound(targets, warmUpCalls, () => {});
   await pause(100);
   samples.push(sample('calls', 0));
@@ -80,19 +65,15 @@ async function asynchronousCalls(samples) {
   return targets.length;
 }
 
-function task(method, ...args) {
-  return new Promise((resolve) => {
-    manager[method](...args, { progressChanged() {}, completed: resolve });
-  });
-}
+const task = (method, ...args) => new Promise((resolve) => {
+  manager[method](...args, { progressChanged() {}, completed: resolve });
+});
 
 async function installCycles(samples) {
   for (let cycle = 1; cycle <= cycles; ++cycle) {
     const installed = await task('runSetupTask', '');
     const removed = await task('runUninstallProduct', product, '');
-    if (installed !== 0 || removed !== 0) {
-      throw new Error(`cycle ${cycle}: install ${installed}, removal ${removed}`);
-    }
+    if (installed !== 0 || removed !== 0) throw new Error(`cycle ${cycle}: install ${installed}, removal ${removed}`);
     if (cycle % (cycles / 10) === 0) {
       await pause(50);
       samples.push(sample('cycles', cycle));
@@ -103,18 +84,12 @@ async function installCycles(samples) {
 // `threadCeiling`: a thread count that is never growth (the full worker pool).
 function growth(samples, threadCeiling = 0) {
   const [baseline, ...later] = samples;
-  const problems = [];
-  const allowance = {
-    fds: slack.fds,
-    threads: Math.max(slack.threads, threadCeiling - baseline.threads),
-    rssMiB: Math.max(slack.rssMiB, baseline.rssMiB * slack.rssShare),
-  };
-  for (const key of ['fds', 'threads', 'rssMiB']) {
-    const allowed = allowance[key];
+  const allowance = { fds: slack.fds, threads: Math.max(slack.threads, threadCeiling - baseline.threads),
+    rssMiB: Math.max(slack.rssMiB, baseline.rssMiB * slack.rssShare) };
+  return Object.entries(allowance).flatMap(([key, allowed]) => {
     const peak = Math.max(...later.map((s) => s[key]));
-    if (peak - baseline[key] > allowed) problems.push(`${key} grew from ${baseline[key]} to ${peak} (allowed +${allowed})`);
-  }
-  return problems;
+    return peak - baseline[key] > allowed ? [`${key} grew from ${baseline[key]} to ${peak} (allowed +${allowed})`] : [];
+  });
 }
 
 (async () => {

@@ -1,45 +1,26 @@
 'use strict';
-// Fuzzer of the script bridge: calls every method of every class that the
-// installer addon and the test addon serve (test/script/script_classes.js
-// lists the keys) with random values, in both call forms.
+// Fuzzer of the script bridge: calls every method of every class that both
+// addons serve (script_classes.js lists the keys) with random values of every
+// kind, in both call forms; README.md lists the values and calls it makes.
 //
 //   node test/fuzz/bridge/bridge_fuzz.js [--calls N] [--seed S]
 //
-// Values: every kind, boxes (nested, self-referencing, inherited), getters
-// that throw or call back into the addon, Proxies (throwing traps, revoked),
-// Symbols, BigInts, huge strings and lone surrogates, records, arrays
-// (sparse, with getters), progress sinks (quiet, throwing, incomplete), the
-// addon's own objects. Calls: too few and too many arguments, trailing
-// functions (the asynchronous form), foreign receivers, construction.
-//
-// A finding ends the run with status 1: a value thrown by the addon that is
-// not an Error (values thrown by the fuzzer's own getters pass through), a
-// callback called twice or after its call threw, or a callback that never
-// comes. A sync call that does not return within 60 s is a hang: the
-// watchdog aborts the process. A crash ends the process itself.
-//
-// What may be called: the process works in a temporary folder with its own
-// INSTALLER_VESK_HOME (isolated_run.js); the setup methods find no package
-// there and end with the open error; machine-changing methods (restart) run
-// only on Linux with INSTALLER_VESK_REBOOT_COMMAND=true, never under Windows
-// (script_classes.js). Methods of the test addon that wait by design get
-// inputs that do not make them wait (harmlessInputs below).
-const path = require('node:path');
+// Findings end the run with status 1: a value thrown by the addon that is not
+// an Error (values thrown by the fuzzer's own code pass through), a callback
+// called twice, after its call threw, or never. A sync call that does not
+// return within 60 s is a hang: the watchdog aborts the process. It works in a
+// temporary folder (isolated_run.js); methods of the test addon that wait by
+// design get inputs that do not make them wait (harmlessInputs).
 const { Worker } = require('node:worker_threads');
-const { isolate } = require('../../script/isolated_run');
-const { bridgeTestAddon, installerAddon } = require('../../script/addon_paths');
+const { isolate, option } = require('../../script/isolated_run');
 const classes = require('../../script/script_classes');
 
-const option = (name, fallback) => {
-  const index = process.argv.indexOf(`--${name}`);
-  return index > 0 ? Number(process.argv[index + 1]) : fallback;
-};
 const totalCalls = option('calls', 20000);
 const seed = option('seed', 13);
 const hangSeconds = 60;
 const maxPending = 200;  // asynchronous calls in flight before the fuzzer waits
 
-// ---- deterministic random numbers (mulberry32) ----
+// Deterministic random numbers (mulberry32).
 let state = seed >>> 0;
 function random() {
   state = (state + 0x6D2B79F5) >>> 0;
@@ -52,7 +33,6 @@ const below = (n) => Math.floor(random() * n);
 const pick = (list) => list[below(list.length)];
 const chance = (p) => random() < p;
 
-// ---- findings ----
 const findings = [];
 const reached = new Set();  // methods that ran at least once
 const counts = { calls: 0, sync: 0, async: 0, errors: 0, passedThrough: 0, callbacks: 0, uncaught: 0 };
@@ -75,9 +55,7 @@ function checkThrown(value, where) {
   else if (isToken(value)) counts.passedThrough += 1;
   else finding(`${where} threw a non-Error: ${typeof value} ${safeString(value)}`);
 }
-function safeString(value) {
-  try { return String(value).slice(0, 80); } catch { return '(unprintable)'; }
-}
+const safeString = (value) => { try { return String(value).slice(0, 80); } catch { return '(unprintable)'; } };
 
 // Reports from sinks and script errors raised by the bridge outside a call.
 process.on('uncaughtException', (error) => {
@@ -85,19 +63,10 @@ process.on('uncaughtException', (error) => {
   checkThrown(error, 'an uncaught exception');
 });
 
-// ---- the addons ----
-const addonFiles = [[path.resolve(installerAddon), classes.installerKeys],
-  [path.resolve(bridgeTestAddon), classes.testAddonKeys]];
 const workDir = isolate('installer-fuzz-');
-const served = [];
-for (const [file, keys] of addonFiles) served.push(...classes.discoverClasses(require(file), keys));
-const targets = [];
-for (const { key, object, methods } of served) {
-  for (const method of methods) {
-    const parameters = classes.parameterCount(object, method);
-    targets.push({ key, object, method, fn: object[method], parameters: parameters === null ? 3 : parameters });
-  }
-}
+const served = classes.discoverBothAddons();
+const targets = served.flatMap(({ key, object, methods }) => methods.map((method) =>
+  ({ key, object, method, fn: object[method], parameters: classes.parameterCount(object, method) ?? 3 })));
 const classObjects = served.map(({ object }) => object);
 const gate = served.find(({ key }) => key === 'gate');
 
@@ -110,7 +79,6 @@ const harmlessInputs = {
 };
 const syncOnly = { 'gate.reset': () => gate && gate.object.open() };
 
-// ---- values ----
 const records = () => ({ x: randomInt(), weight: randomInt(), visible: chance(0.5), label: randomString(),
   tag: { name: randomString(), depth: randomInt() } });
 function randomInt() {
@@ -225,12 +193,11 @@ function randomArguments(target, depth = 0) {
   return Array.from({ length: count }, () => randomValue(depth));
 }
 
-// ---- calls ----
 let pending = 0;
 function trackedCallback(target, afterThrow) {
   let calls = 0;
   pending += 1;
-  const callback = (...args) => {
+  return (...args) => {
     calls += 1;
     if (afterThrow.threw) finding(`${target.key}.${target.method}: callback after the call threw`);
     if (calls === 2) finding(`${target.key}.${target.method}: callback called twice`);
@@ -240,7 +207,6 @@ function trackedCallback(target, afterThrow) {
     if (args.length !== 1) finding(`${target.key}.${target.method}: callback got ${args.length} arguments`);
     if (chance(0.02)) throw token();  // a throwing callback is the host's to report
   };
-  return callback;
 }
 
 function foreignReceiver() {
@@ -269,11 +235,8 @@ function fuzzOneCall() {
   if (form === 0) receiver = foreignReceiver();
   Atomics.add(heartbeat, 0, 1);
   try {
-    if (form === 1) {
-      Reflect.construct(target.fn, args);
-    } else {
-      target.fn.apply(receiver, args);
-    }
+    if (form === 1) Reflect.construct(target.fn, args);
+    else target.fn.apply(receiver, args);
     counts[asynchronous ? 'async' : 'sync'] += 1;
     reached.add(target);
   } catch (error) {

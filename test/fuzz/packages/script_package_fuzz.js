@@ -1,40 +1,32 @@
 'use strict';
-// Script-level package fuzzer (Linux): the package classes of the script
-// (msi_package_info, msi_product_info) over the damaged packages that
+// Script-level package fuzzer (Linux): every method of the package classes
+// (msi_package_info, msi_product_info; arguments from script_classes.js) and
+// executeQuery over every table of _Tables, over the damaged packages that
 // msi_package_fuzz writes.
 //
 //   node test/fuzz/packages/script_package_fuzz.js [--count N] [--seed S] [--first I] [--jobs J]
 //                                                  [--hang-seconds T]
 //
-// Mutations I .. I+N-1 of seed S (default 1,000 of seed 13 from 0, as the native
-// fuzzer) are written in batches with `msi_package_fuzz --write` and run in J
-// children at a time (default 2). Each child is a copy of node as the host, in a
-// folder of its own with its own INSTALLER_VESK_HOME. For each mutation it puts
-// the file as velkor_installer.msi beside the host, which is also its current
-// directory, calls application.join() so that the package object is made afresh,
-// then every method of both classes (arguments from test/script/script_classes.js)
-// and executeQuery over every table that _Tables names.
-//
-// Every call must return or throw an Error. Findings: a call that throws anything
-// else, a crash (a child ended by a signal or with an unexpected exit code) and a
-// hang (no call returns in T seconds, 60). The child appends its progress to a
-// file (JSON lines: begin, call, end), which names the mutation and the method a
-// crash or hang was in; the next child starts after that mutation. The run ends
-// with the counts and every finding, and status 1 when there is one; the damaged
-// packages of the findings are kept.
+// Mutations I .. I+N-1 of seed S (default 1,000 of seed 13 from 0) are written
+// in batches and run in J children at a time (default 2), each a copy of node
+// as the host in a folder of its own. For each mutation a child puts the file as
+// velkor_installer.msi beside the host and calls application.join() first, so
+// that the package object is made afresh. Findings: a call that throws anything
+// but an Error, a crash, and a hang (no call returns in T seconds, 60). The
+// child's progress file names the mutation and the call a crash or hang was in;
+// the next child starts after it. The damaged packages of the findings are kept.
 const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { buildDir, installerAddon } = require('../../script/addon_paths');
 const { copyHost } = require('../../script/child_process_helpers');
-const { isolate } = require('../../script/isolated_run');
+const { isolate, option } = require('../../script/isolated_run');
 const { discoverClasses, findArguments } = require('../../script/script_classes');
 
 const packageName = 'velkor_installer.msi';
 const mutationsPerChild = 500;  // a batch: the damaged files on disk at once, and one child's share
 
-// ---- child: runs mutations `from` .. `to - 1` of the packages in `folder` ----
-
+// The child: runs mutations `from` .. `to - 1` of the packages in `folder`.
 async function runChild([from, to, folder, progressFile]) {
   const addon = require(installerAddon);
   const progress = fs.openSync(progressFile, 'a');
@@ -46,9 +38,7 @@ async function runChild([from, to, folder, progressFile]) {
   const join = { name: 'application.join', call: () => addon.query('application').join() };
   const tableQueries = () => info.executeQuery('SELECT `Name` FROM `_Tables`')
     .map(([table]) => ({ name: `executeQuery(${table})`, call: () => info.executeQuery(`SELECT * FROM \`${table}\``) }));
-  const describe = (value) => {
-    try { return `${typeof value} ${String(value)}`; } catch { return typeof value; }
-  };
+  const describe = (value) => { try { return `${typeof value} ${String(value)}`; } catch { return typeof value; } };
 
   for (let index = Number(from); index < Number(to); ++index) {
     note('begin', index);
@@ -92,15 +82,9 @@ async function packageMethods(addon) {
   return calls;
 }
 
-// ---- driver ----
-
 function options() {
-  const value = (name, fallback) => {
-    const index = process.argv.indexOf(`--${name}`);
-    return index > 0 ? Number(process.argv[index + 1]) : fallback;
-  };
-  const chosen = { count: value('count', 1000), seed: value('seed', 13), first: value('first', 0),
-    jobs: value('jobs', 2), hangSeconds: value('hang-seconds', 60) };
+  const chosen = { count: option('count', 1000), seed: option('seed', 13), first: option('first', 0),
+    jobs: option('jobs', 2), hangSeconds: option('hang-seconds', 60) };
   if (Object.values(chosen).some((number) => !Number.isSafeInteger(number) || number < 0) ||
       chosen.jobs < 1 || chosen.hangSeconds < 1) {
     console.error('usage: script_package_fuzz.js [--count N] [--seed S] [--first I] [--jobs J] [--hang-seconds T]');
@@ -132,17 +116,12 @@ function runChildProcess(job, from, to, folder, hangSeconds) {
     const child = spawn(job.host, [__filename, '--child', from, to, folder, job.progress], {
       cwd: job.dir, stdio: 'ignore', env: { ...process.env, INSTALLER_VESK_HOME: path.join(job.dir, 'home') },
     });
-    let size = -1;
-    let still = 0;
-    let hung = false;
+    let size = -1, still = 0, hung = false;  // the progress file's size, seconds it stayed so
     const watch = setInterval(() => {
       const now = fs.statSync(job.progress).size;
       still = now === size ? still + 1 : 0;
       size = now;
-      if (still >= hangSeconds) {
-        hung = true;
-        child.kill('SIGKILL');
-      }
+      if (still >= hangSeconds && !hung) { hung = true; child.kill('SIGKILL'); }
     }, 1000);
     child.on('exit', (code, signal) => {
       clearInterval(watch);
