@@ -121,8 +121,8 @@ run_lane() {
   mkdir -p "$electron_dir"
   cmp -s "$node_exe" "$electron_dir/electron.exe" || cp "$node_exe" "$electron_dir/electron.exe"
   run_script_tests electron.exe "$electron_dir/electron.exe" build/win32-x64 test/script/*.test.js
-  run_script_tests node.exe "$node_exe" build/win32-x64 test/script/application.test.js \
-    test/script/installer_controller.test.js test/script/setup_flow.test.js
+  run_script_tests node.exe "$node_exe" build/win32-x64 test/script/installer_controller.test.js \
+    test/script/setup_flow.test.js
   run_script_tests electron.exe-release "$electron_dir/electron.exe" build/win32-x64-release test/script/tracing.test.js
 
   # The bridge fuzzer's CI share with the Windows addons (it never calls a restart under Windows).
