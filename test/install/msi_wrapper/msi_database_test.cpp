@@ -65,20 +65,6 @@ TEST(MsiDatabase, RecordReadsNullEmptyAndMissingFieldsAsEmpty) {
   EXPECT_TRUE(record->IsNull(5));
 }
 
-TEST(MsiDatabase, ReadRecordStringReturnsLongValuesWhole) {
-  auto database = Open(PackagePath(L"edge.msi"));
-  std::unique_ptr<MsiView> view;
-  ASSERT_EQ(ERROR_SUCCESS,
-            database->OpenView(L"SELECT `Value` FROM `Property` WHERE `Property` = 'LONGVALUE'", view));
-  auto record = view->Fetch();
-  ASSERT_NE(nullptr, record);
-  const std::wstring value = record->GetString(1);
-  ASSERT_EQ(300u, value.size());
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    ASSERT_EQ(static_cast<wchar_t>(L'0' + i % 10), value[i]) << i;
-  }
-}
-
 TEST(MsiDatabase, ReadRecordStringOnBadHandles) {
   std::wstring out = L"stale";
   EXPECT_EQ(ERROR_INVALID_HANDLE, ReadRecordString(0, 1, out));
