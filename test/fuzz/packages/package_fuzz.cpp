@@ -1,27 +1,19 @@
 // Package fuzzer: damaged copies of the generated test packages through the MSI C
 // API (our msi.dll stand-in on Linux, Wine's msi.dll in the Windows lane). Each
-// outcome must be an error code or a normal answer; a crash or a hang is a finding.
-//
-//   msi_package_fuzz [--count N] [--seed S] [--first I] [--hang-seconds T] [--jobs J]
-//       runs mutations I .. I+N-1 of seed S (default: 1,000 from 0, seed 13),
-//       shared out in ranges among J jobs (default 2), each running one child at
-//       a time in a work folder with an INSTALLER_VESK_HOME of its own;
-//   msi_package_fuzz --write DIR [--count N] [--seed S] [--first I]
-//       only writes those mutated packages to DIR, named <index>-<package>;
-//   msi_package_fuzz --one I [--seed S]
-//       runs mutation I in this process (to reproduce a finding under a debugger).
+// outcome must be an error code or a normal answer; a crash or a hang is a
+// finding. Usage() and README.md give the commands.
 //
 // Mutation i of seed S is the same on every system: a base package and one
-// damage from a generator seeded with (S, i). A child (platform::ChildProcess)
-// runs a batch of mutations and prints "begin", "op" and "end" lines, and
-// "crash" from its crash handler, to its output file, which tells the job where
-// it was. A crash ends the child; the next starts after the mutation that ended
-// it. A mutation that runs longer than the hang limit has its child ended.
+// damage from a generator seeded with (S, i). Each job runs children
+// (platform::ChildProcess) one after another over its range of mutations; a child
+// prints "begin", "op" and "end" lines, and "crash" from its crash handler, to
+// its output file, which tells the job where it was. A crash ends the child; the
+// next starts after the mutation that ended it. A mutation that runs longer than
+// the hang limit has its child ended.
 //
 // Verdict: on Linux every crash, hang or answer that is no Windows error code
 // fails. Under Wine a crash whose faulting address lies outside this program is
 // counted and listed as Wine's, as are hangs; a crash inside this program fails.
-// (Under Wine the jobs share the prefix's product registry.)
 #ifdef _WIN32
 #include <windows.h>
 #else

@@ -20,12 +20,11 @@ std::unique_ptr<MsiDatabase> Open(const std::wstring& path, MsiOpenMode mode = M
 }
 
 TEST(MsiDatabase, OpenReportsTheInstallerCode) {
-  UINT error = 0;
-  EXPECT_EQ(nullptr, OpenMsiDatabase(PackagePath(L"zero_length.msi"), error));
-  EXPECT_NE(ERROR_SUCCESS, error);
-  error = 0;
-  EXPECT_EQ(nullptr, OpenMsiDatabase(PackagePath(L"missing.msi"), error));
-  EXPECT_NE(ERROR_SUCCESS, error);
+  for (const wchar_t* name : {L"zero_length.msi", L"missing.msi"}) {
+    UINT error = 0;
+    EXPECT_EQ(nullptr, OpenMsiDatabase(PackagePath(name), error));
+    EXPECT_NE(ERROR_SUCCESS, error);
+  }
   EXPECT_NE(nullptr, Open(PackagePath(L"plain.msi")));
 }
 
