@@ -26,7 +26,6 @@
 #include <msiquery.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -36,6 +35,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -481,27 +481,24 @@ struct Options {
   bool one = false;
 };
 
-struct JobResults {
+// What the jobs found, shared among their threads.
+struct Results {
+  std::mutex mutex;
   std::vector<Finding> findings;
   std::map<std::string, std::size_t> opened;  // "open=<code>" of each mutation
+  std::uint64_t run = 0;
   std::size_t children = 0;
-  std::string error;  // why the job stopped early
+  std::string error;  // why a job stopped early
 };
 
-// The mutations run and the findings so far, over all jobs: for the progress lines.
-std::atomic<std::uint64_t> g_run{0};
-std::atomic<std::size_t> g_findings{0};
-
-// Notes a mutation as run, with its finding if any.
-void Finish(const Options& options, JobResults& results, const Finding* finding) {
-  if (finding) {
-    results.findings.push_back(*finding);
-    ++g_findings;
-  }
-  const std::uint64_t run = ++g_run;
-  if (options.count >= 1000 && run % (options.count / 10) == 0) {
-    std::printf("msi_package_fuzz: %" PRIu64 " of %" PRIu64 " mutations, %zu findings\n", run, options.count,
-                g_findings.load());
+// Notes a mutation as run: the result it opened with, or its finding.
+void Finish(const Options& options, Results& results, const std::string& opened, const Finding* finding) {
+  std::lock_guard<std::mutex> lock(results.mutex);
+  if (finding) results.findings.push_back(*finding);
+  if (!opened.empty()) ++results.opened[opened];
+  if (options.count >= 1000 && ++results.run % (options.count / 10) == 0) {
+    std::printf("msi_package_fuzz: %" PRIu64 " of %" PRIu64 " mutations, %zu findings\n", results.run, options.count,
+                results.findings.size());
     std::fflush(stdout);
   }
 }
@@ -528,7 +525,7 @@ std::string DetailAfterIndex(const std::string& line) {
 // Mutations [from, end) in children, each in the work folder `work` (a damaged
 // package may name a folder relative to the current one) with its output in a file.
 void RunJob(const Options& options, const fs::path& work, std::uint64_t from, std::uint64_t end,
-            JobResults& results) {
+            Results& results) {
   using Clock = std::chrono::steady_clock;
   PrepareWorkFolder(work);
   const fs::path output = work / L"output.txt";
@@ -540,10 +537,14 @@ void RunJob(const Options& options, const fs::path& work, std::uint64_t from, st
     if (const platform::ErrorCode error = child.Start({self, L"--child", std::to_wstring(options.seed),
                                                        std::to_wstring(next), std::to_wstring(batch_end)},
                                                       work.wstring(), output.wstring())) {
+      std::lock_guard<std::mutex> lock(results.mutex);
       results.error = "cannot start a child: error " + std::to_string(error);
       return;
     }
-    ++results.children;
+    {
+      std::lock_guard<std::mutex> lock(results.mutex);
+      ++results.children;
+    }
     std::uint64_t current = next;
     std::string operation = "start", crash_line;
     Clock::time_point since = Clock::now();
@@ -561,9 +562,8 @@ void RunJob(const Options& options, const fs::path& work, std::uint64_t from, st
           operation = DetailAfterIndex(line);
         } else if (word == "end" || word == "bad") {
           const std::string detail = DetailAfterIndex(line);
-          ++results.opened[detail.substr(0, detail.find(' '))];
           const Finding bad{current, "bad answer", detail};
-          Finish(options, results, word == "bad" ? &bad : nullptr);
+          Finish(options, results, detail.substr(0, detail.find(' ')), word == "bad" ? &bad : nullptr);
         } else if (word == "crash") {
           crash_line = line;
         } else if (word == "done") {
@@ -577,10 +577,11 @@ void RunJob(const Options& options, const fs::path& work, std::uint64_t from, st
                       (crash_line.empty() ? "op=" + operation : DetailAfterIndex(crash_line)) + " exit code " +
                           std::to_string(exit_code)};
         crash.wine = msi_test::kUnderWine && crash_line.find("ours=0") != std::string::npos;
-        Finish(options, results, &crash);
+        Finish(options, results, {}, &crash);
         break;
       }
       if (waited != platform::kErrorTimeout) {
+        std::lock_guard<std::mutex> lock(results.mutex);
         results.error = "waiting for a child failed: error " + std::to_string(waited);
         return;
       }
@@ -589,7 +590,7 @@ void RunJob(const Options& options, const fs::path& work, std::uint64_t from, st
         child.Wait(exit_code);
         // Under Wine inside msi.dll: this program's own steps cannot loop.
         const Finding hang{current, "hang", "op=" + operation, msi_test::kUnderWine};
-        Finish(options, results, &hang);
+        Finish(options, results, {}, &hang);
         break;
       }
     }
@@ -602,27 +603,19 @@ int RunDriver(const Options& options) {
   const auto started = std::chrono::steady_clock::now();
   // The mutations are shared out in contiguous ranges, one a job.
   const std::uint64_t jobs = std::max<std::uint64_t>(1, std::min(options.jobs, options.count));
-  std::vector<JobResults> results(jobs);
+  Results results;
   std::vector<std::thread> threads;
   for (std::uint64_t job = 0; job < jobs; ++job) {
     threads.emplace_back(RunJob, std::cref(options), work / std::to_wstring(job),
                          options.first + options.count * job / jobs, options.first + options.count * (job + 1) / jobs,
-                         std::ref(results[job]));
+                         std::ref(results));
   }
   for (std::thread& thread : threads) thread.join();
-
-  std::vector<Finding> findings;
-  std::map<std::string, std::size_t> opened;
-  std::size_t children = 0;
-  for (const JobResults& job : results) {
-    if (!job.error.empty()) {
-      std::fprintf(stderr, "msi_package_fuzz: %s\n", job.error.c_str());
-      return 2;
-    }
-    findings.insert(findings.end(), job.findings.begin(), job.findings.end());
-    for (const auto& [result, count] : job.opened) opened[result] += count;
-    children += job.children;
+  if (!results.error.empty()) {
+    std::fprintf(stderr, "msi_package_fuzz: %s\n", results.error.c_str());
+    return 2;
   }
+  std::vector<Finding>& findings = results.findings;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) { return a.index < b.index; });
   const std::vector<Base> bases = LoadBases();
@@ -641,10 +634,11 @@ int RunDriver(const Options& options) {
   std::printf("msi_package_fuzz: seed %" PRIu64 ", mutations %" PRIu64 "..%" PRIu64 ": %" PRIu64
               " run in %.0f s (%" PRIu64 " jobs, %zu child processes); crashes %zu, hangs %zu, bad answers %zu; "
               "%zu counted as Wine's\n",
-              options.seed, options.first, options.first + options.count - 1, options.count, seconds, jobs, children,
+              options.seed, options.first, options.first + options.count - 1, options.count, seconds, jobs,
+              results.children,
               crashes, hangs, findings.size() - crashes - hangs, findings.size() - ours);
   std::printf("msi_package_fuzz: open results:");
-  for (const auto& [result, count] : opened) std::printf(" %s x%zu", result.c_str(), count);
+  for (const auto& [result, count] : results.opened) std::printf(" %s x%zu", result.c_str(), count);
   std::printf("\n");
   std::error_code ignored;
   if (findings.empty()) {
