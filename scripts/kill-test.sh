@@ -6,5 +6,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh linux
-INSTALLER_VESK_KILL_POINTS=${1:-100} exec build/linux-x64/test/native/msi_engine/msi_engine_tests \
-  --gtest_filter='KilledInstall.AtPointsSpreadOverTheInstallLeavesAllOrNothing'
+INSTALLER_VESK_KILL_POINTS=${1:-100} exec build/linux-x64/test/linux_msi/linux_msi_kill_tests \
+  --gtest_filter='KillSweep.*'
