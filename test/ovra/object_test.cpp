@@ -35,21 +35,7 @@ class FakeObject : public ICounter {
   std::int32_t references = 1;
 };
 
-TEST(ObjectPointer, AdoptTakesOverAndRetainAddsAReference) {
-  FakeObject object;
-  {
-    auto adopted = objptr_t<ICounter>::Adopt(&object);
-    EXPECT_EQ(object.references, 1);
-    EXPECT_EQ(adopted->Value(), 42);
-    {
-      auto retained = objptr_t<ICounter>::Retain(&object);
-      EXPECT_EQ(object.references, 2);
-    }
-    EXPECT_EQ(object.references, 1);
-  }
-  EXPECT_EQ(object.references, 0);
-}
-
+// Adopt takes the reference over, Retain adds one.
 TEST(ObjectPointer, CopyMoveAndAssignmentKeepTheCountRight) {
   FakeObject object, other;
   {

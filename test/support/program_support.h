@@ -4,17 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "ovra/strings.h"
 #include "platform/child_process.h"
+#include "test_packages.h"
 
 namespace native_test {
 
@@ -56,17 +55,28 @@ inline std::uint32_t RunToEnd(const std::vector<std::wstring>& command, const st
 // A fresh folder per test, removed afterwards.
 class ScratchTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("native_test_" + std::to_string(std::random_device{}()) + "_" + std::to_string(stamp));
-    std::filesystem::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = msi_test::FreshTemporaryFolder("native_test_"); }
   void TearDown() override {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
   std::filesystem::path dir_;
+};
+
+// A ScratchTest whose folder is the current directory while it runs.
+class CurrentScratchTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+    ScratchTest::TearDown();
+  }
+  std::filesystem::path previous_;
 };
 
 }  // namespace native_test

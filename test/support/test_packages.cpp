@@ -8,8 +8,6 @@
 
 namespace msi_test {
 
-namespace {
-
 std::filesystem::path FreshTemporaryFolder(const std::string& prefix) {
   static std::atomic<int> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -19,19 +17,17 @@ std::filesystem::path FreshTemporaryFolder(const std::string& prefix) {
   return folder;
 }
 
-void SetEngineHome(const std::wstring& value) {
+void SetEnvironment(const char* name, const std::wstring& value) {
 #ifdef _WIN32
-  _wputenv_s(L"INSTALLER_VESK_HOME", value.c_str());  // an empty value removes it
+  _wputenv_s(ovra::WideFromUtf8(name).c_str(), value.c_str());  // an empty value removes it
 #else
   if (value.empty()) {
-    unsetenv("INSTALLER_VESK_HOME");
+    unsetenv(name);
   } else {
-    setenv("INSTALLER_VESK_HOME", ovra::Utf8FromWide(value).c_str(), 1);
+    setenv(name, ovra::Utf8FromWide(value).c_str(), 1);
   }
 #endif
 }
-
-}  // namespace
 
 std::wstring PackagePath(const std::wstring& name) {
   std::wstring folder = ovra::WideFromUtf8(MSI_TEST_PACKAGE_DIR);
@@ -57,13 +53,12 @@ ScratchCopy::~ScratchCopy() {
   std::filesystem::remove_all(folder_, ignored);
 }
 
-
 ScopedEngineHome::ScopedEngineHome() : folder_(FreshTemporaryFolder("engine_home_")) {
-  SetEngineHome(folder_.wstring());
+  SetEnvironment("INSTALLER_VESK_HOME", folder_.wstring());
 }
 
 ScopedEngineHome::~ScopedEngineHome() {
-  SetEngineHome(L"");
+  SetEnvironment("INSTALLER_VESK_HOME", L"");
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
 }

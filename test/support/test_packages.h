@@ -15,6 +15,13 @@ constexpr bool kUnderWine = true;
 constexpr bool kUnderWine = false;
 #endif
 
+// A new, empty folder under the temporary folder, named `prefix` and a unique
+// tail; the caller removes it.
+std::filesystem::path FreshTemporaryFolder(const std::string& prefix);
+
+// Sets an environment variable of this process; an empty value removes it.
+void SetEnvironment(const char* name, const std::wstring& value);
+
 // Path of a file of the generated package folder, in the form the running
 // system opens (a Z: path under Wine).
 std::wstring PackagePath(const std::wstring& name);

@@ -1,44 +1,22 @@
 // Package fuzzer: damaged copies of the generated test packages through the MSI C
 // API (our msi.dll stand-in on Linux, Wine's msi.dll in the Windows lane). Each
-// outcome must be an error code or a normal answer; a crash or a hang is a finding.
-//
-//   msi_package_fuzz [--count N] [--seed S] [--first I] [--hang-seconds T] [--jobs J]
-//       runs mutations I .. I+N-1 of seed S (default: 1,000 from 0, seed 13),
-//       shared out among J children at a time (default 2), each with a work
-//       folder and an INSTALLER_VESK_HOME of its own;
-//   msi_package_fuzz --write DIR [--count N] [--seed S] [--first I]
-//       only writes those mutated packages to DIR, named <index>-<package>, for
-//       other harnesses (a script-level fuzz of the package classes, say);
-//   msi_package_fuzz --one I [--seed S]
-//       runs mutation I in this process (to reproduce a finding under a debugger).
+// outcome must be an error code or a normal answer; a crash or a hang is a
+// finding. Usage() and README.md give the commands.
 //
 // Mutation i of seed S is the same on every system: a base package and one
-// damage (bits flipped, a block zeroed or overwritten, a cut, a sector copied
-// over another, a 32-bit field set to an edge value), from a generator seeded
-// with (S, i). The mutations run in child processes, each going on until the
-// last one of its batch or the first crash; a crash ends the child, and the
-// next one starts after the mutation that ended it, and a mutation that runs longer than the
-// hang limit has its child ended and counts as a hang. The child appends its
-// progress to a file ("begin", "op", "end" lines, and "crash" from its crash
-// handler), which tells the driver where it was.
+// damage from a generator seeded with (S, i). Each job runs children
+// (platform::ChildProcess) one after another over its range of mutations; a child
+// prints "begin", "op" and "end" lines, and "crash" from its crash handler, to
+// its output file, which tells the job where it was. A crash ends the child; the
+// next starts after the mutation that ended it. A mutation that runs longer than
+// the hang limit has its child ended.
 //
-// Each mutation, in a fresh copy beside the cabinets of the base packages:
-// open read-only, every summary property, every table's rows and fields (with
-// _Tables, _Columns, _Streams), the summary by path, an open for writing that
-// adds a property, commits to a new file and reads that again, an install
-// handle with costing, and an install (ADDLOCAL=ALL into a scratch folder, in
-// a scratch INSTALLER_VESK_HOME, INSTALLER_VESK_REBOOT_COMMAND=true, no reboot)
-// followed by the removal of whatever got registered.
-//
-// Verdict: on Linux every crash or hang fails. Under Wine (the Windows build)
-// a crash whose faulting address lies outside this program is counted and
-// listed as Wine's, as are hangs; a crash inside this program fails. (Under
-// Wine the jobs share the prefix's product registry: an install may meet the
-// other job's, and the removal step removes whatever is registered.)
+// Verdict: on Linux every crash, hang or answer that is no Windows error code
+// fails. Under Wine a crash whose faulting address lies outside this program is
+// counted and listed as Wine's, as are hangs; a crash inside this program fails.
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -57,8 +35,8 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,21 +45,16 @@
 #include "msi_wrapper/msi_handle.h"
 #include "ovra/strings.h"
 #include "platform/child_process.h"
+#include "platform/paths.h"
 #include "test_packages.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint64_t kDefaultSeed = 13;
-constexpr std::uint64_t kDefaultCount = 1000;
 // A mutation that runs longer is a hang. Under Wine, whose hangs are counted
 // only, the limit is short, as they are many (about 5 % of mutations).
-#ifdef _WIN32
-constexpr int kDefaultHangSeconds = 5;
-#else
-constexpr int kDefaultHangSeconds = 60;
-#endif
+constexpr int kDefaultHangSeconds = msi_test::kUnderWine ? 5 : 60;
 // A child runs at most this many mutations: libmsi leaks some memory at each open.
 constexpr std::uint64_t kMutationsPerChild = 500;
 
@@ -96,11 +69,9 @@ struct Base {
   std::wstring name;
   std::string bytes;
 };
-
 struct Mutation {
   const Base* base = nullptr;
-  std::string bytes;
-  std::string description;
+  std::string bytes, description;
 };
 
 std::vector<Base> LoadBases() {
@@ -143,9 +114,7 @@ Mutation MakeMutation(const std::vector<Base>& bases, std::uint64_t seed, std::u
   switch (kind) {
     case 0: {
       const std::uint64_t flips = random.Between(1, 16);
-      for (std::uint64_t i = 0; i < flips; ++i) {
-        b[random.Below(size)] ^= static_cast<char>(1u << random.Below(8));
-      }
+      for (std::uint64_t i = 0; i < flips; ++i) b[random.Below(size)] ^= static_cast<char>(1u << random.Below(8));
       std::snprintf(text, sizeof text, "%" PRIu64 " bits flipped", flips);
       break;
     }
@@ -154,18 +123,14 @@ Mutation MakeMutation(const std::vector<Base>& bases, std::uint64_t seed, std::u
       const bool zero = kind == 1;
       const std::size_t at = random.Below(size);
       const std::size_t length = std::min<std::size_t>(random.Between(1, 1024), size - at);
-      for (std::size_t i = at; i < at + length; ++i) {
-        b[i] = zero ? 0 : static_cast<char>(random.Below(256));
-      }
+      for (std::size_t i = at; i < at + length; ++i) b[i] = zero ? 0 : static_cast<char>(random.Below(256));
       std::snprintf(text, sizeof text, "%zu bytes %s at %zu", length, zero ? "zeroed" : "randomised", at);
       break;
     }
-    case 3: {
-      const std::size_t length = random.Below(size);
-      b.resize(length);
-      std::snprintf(text, sizeof text, "cut to %zu bytes", length);
+    case 3:
+      b.resize(random.Below(size));
+      std::snprintf(text, sizeof text, "cut to %zu bytes", b.size());
       break;
-    }
     case 4: {
       const std::size_t sectors = size / 512;
       const std::size_t from = random.Below(sectors), to = random.Below(sectors);
@@ -178,9 +143,7 @@ Mutation MakeMutation(const std::vector<Base>& bases, std::uint64_t seed, std::u
                                             0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF, 0xFFFFFFFA, 0x10000};
       const std::uint32_t value = edges[random.Below(std::size(edges))];
       const std::size_t at = random.Below(size / 4) * 4;
-      for (int i = 0; i < 4; ++i) {
-        b[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-      }
+      for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
       std::snprintf(text, sizeof text, "32-bit field at %zu set to 0x%08" PRIX32, at, value);
       break;
     }
@@ -189,53 +152,32 @@ Mutation MakeMutation(const std::vector<Base>& bases, std::uint64_t seed, std::u
   return m;
 }
 
-// --- Progress file, written by the child and read by the driver ---
+// --- The child's output: its progress lines, and the crash handler's ---
 
+// Async-signal-safe: the crash handlers use it. Lines are flushed whole.
+void WriteOut(const char* text, std::size_t length) {
 #ifdef _WIN32
-using FileHandle = HANDLE;
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
 #else
-using FileHandle = int;
-#endif
-
-class ProgressLog {
- public:
-  explicit ProgressLog(const fs::path& path) {
-#ifdef _WIN32
-    file_ = CreateFileW(path.wstring().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-#else
-    file_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-#endif
+  while (length > 0) {
+    const ssize_t written = write(STDOUT_FILENO, text, length);
+    if (written <= 0) return;
+    text += written;
+    length -= static_cast<std::size_t>(written);
   }
-  // Async-signal-safe: the crash handlers use it.
-  void Write(const char* text, std::size_t length) const {
-#ifdef _WIN32
-    DWORD written = 0;
-    WriteFile(file_, text, static_cast<DWORD>(length), &written, nullptr);
-#else
-    while (length > 0) {
-      const ssize_t written = write(file_, text, length);
-      if (written <= 0) return;
-      text += written;
-      length -= static_cast<std::size_t>(written);
-    }
 #endif
-  }
-  void Line(const std::string& line) const { Write((line + "\n").c_str(), line.size() + 1); }
+}
 
- private:
-  FileHandle file_;
-};
+void Line(const std::string& line) { WriteOut((line + "\n").c_str(), line.size() + 1); }
 
-const ProgressLog* g_log = nullptr;
 char g_crash_line[256];  // "crash <index> op=<op>", kept ready for the crash handler
 std::size_t g_crash_length = 0;
 
 void SetOperation(std::uint64_t index, const char* operation) {
-  g_crash_length = static_cast<std::size_t>(
-      std::snprintf(g_crash_line, sizeof g_crash_line, "crash %" PRIu64 " op=%s", index, operation));
-  g_crash_length = std::min(g_crash_length, sizeof g_crash_line - 1);
-  g_log->Line("op " + std::to_string(index) + " " + operation);
+  const int length = std::snprintf(g_crash_line, sizeof g_crash_line, "crash %" PRIu64 " op=%s", index, operation);
+  g_crash_length = std::min<std::size_t>(length, sizeof g_crash_line - 1);
+  Line("op " + std::to_string(index) + " " + operation);
 }
 
 #ifdef _WIN32
@@ -287,7 +229,7 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
                                    static_cast<int>(g_crash_length), g_crash_line,
                                    exception->ExceptionRecord->ExceptionCode, leaf ? leaf + 1 : name, offset, how, via,
                                    module == GetModuleHandleW(nullptr) ? 1 : 0);
-  g_log->Write(tail, static_cast<std::size_t>(std::clamp(length, 0, static_cast<int>(sizeof tail) - 1)));
+  WriteOut(tail, static_cast<std::size_t>(std::clamp(length, 0, static_cast<int>(sizeof tail) - 1)));
   TerminateProcess(GetCurrentProcess(), 3);
   return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -301,16 +243,14 @@ void OnCrash(int signal_number) {
   char tail[] = " signal=00\n";  // filled without the C library: this is a signal handler
   tail[8] = static_cast<char>('0' + signal_number / 10 % 10);
   tail[9] = static_cast<char>('0' + signal_number % 10);
-  g_log->Write(g_crash_line, g_crash_length);
-  g_log->Write(tail, sizeof tail - 1);
+  WriteOut(g_crash_line, g_crash_length);
+  WriteOut(tail, sizeof tail - 1);
   signal(signal_number, SIG_DFL);
   raise(signal_number);
 }
 
 void InstallCrashHandler() {
-  for (int signal_number : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) {
-    signal(signal_number, OnCrash);
-  }
+  for (int signal_number : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) signal(signal_number, OnCrash);
 }
 #endif
 
@@ -318,24 +258,16 @@ void InstallCrashHandler() {
 
 using Handle = installer::msi_wrapper::UniqueMsiHandle;
 
-std::wstring FieldText(MSIHANDLE record, UINT field) {
-  std::wstring text;
-  installer::msi_wrapper::ReadRecordString(record, field, text);
-  return text;
-}
-
 class Outcome {
  public:
   // Records a call's result; a value no Windows error code has is a finding.
   UINT Note(const char* name, UINT result) {
-    text_ += std::string(text_.empty() ? "" : " ") + name + "=" + std::to_string(result);
-    if (result > 0xFFFF) {
-      bad_ = true;
-    }
+    Count(name, result);
+    bad_ = bad_ || result > 0xFFFF;
     return result;
   }
   void Count(const char* name, std::size_t count) {
-    text_ += std::string(" ") + name + "=" + std::to_string(count);
+    text_ += std::string(text_.empty() ? "" : " ") + name + "=" + std::to_string(count);
   }
   const std::string& text() const { return text_; }
   bool bad() const { return bad_; }
@@ -353,20 +285,14 @@ std::vector<std::wstring> ReadRows(MSIHANDLE database, const std::wstring& sql, 
       MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
     return first;
   }
-  for (;;) {
-    Handle record;
-    if (MsiViewFetch(view.get(), record.receive()) != ERROR_SUCCESS) {
-      break;
-    }
-    ++rows;
+  for (Handle record; MsiViewFetch(view.get(), record.receive()) == ERROR_SUCCESS; ++rows) {
     const UINT fields = MsiRecordGetFieldCount(record.get());
     for (UINT field = 1; field <= fields && field < 64; ++field) {
       MsiRecordIsNull(record.get(), field);
       MsiRecordGetInteger(record.get(), field);
-      std::wstring text = FieldText(record.get(), field);
-      if (field == 1) {
-        first.push_back(std::move(text));
-      }
+      std::wstring text;
+      installer::msi_wrapper::ReadRecordString(record.get(), field, text);
+      if (field == 1) first.push_back(std::move(text));
     }
   }
   return first;
@@ -403,22 +329,20 @@ std::size_t ReadDatabase(MSIHANDLE database, std::size_t& rows) {
   std::sort(tables.begin(), tables.end());
   tables.erase(std::unique(tables.begin(), tables.end()), tables.end());
   for (const std::wstring& table : tables) {
-    if (table.find(L'`') == std::wstring::npos) {
-      ReadRows(database, L"SELECT * FROM `" + table + L"`", rows);
-    }
+    if (table.find(L'`') == std::wstring::npos) ReadRows(database, L"SELECT * FROM `" + table + L"`", rows);
   }
-  for (const wchar_t* query : kNamedQueries) {
-    ReadRows(database, query, rows);
-  }
+  for (const wchar_t* query : kNamedQueries) ReadRows(database, query, rows);
   return tables.size();
 }
 
-std::wstring ProductCodeOf(std::size_t index) {
+std::wstring FirstProductCode() {
   wchar_t code[40] = {};
-  return MsiEnumProductsW(static_cast<DWORD>(index), code) == ERROR_SUCCESS ? code : L"";
+  return MsiEnumProductsW(0, code) == ERROR_SUCCESS ? code : L"";
 }
 
-std::string Exercise(std::uint64_t index, const fs::path& package, const fs::path& work, Outcome& outcome) {
+// Opens, reads, writes, costs, installs and removes the package at `path`, in the
+// work folder `work`.
+void Exercise(std::uint64_t index, const fs::path& package, const fs::path& work, Outcome& outcome) {
   const std::wstring path = package.wstring();
   {
     SetOperation(index, "open");
@@ -467,10 +391,10 @@ std::string Exercise(std::uint64_t index, const fs::path& package, const fs::pat
       outcome.Note("commit", MsiDatabaseCommit(database.get()));
     }
     Handle again;
+    std::size_t rows = 0;
     if (fs::exists(written, ignored) &&
         outcome.Note("reopen", MsiOpenDatabaseW(written.c_str(), MSIDBOPEN_READONLY, again.receive())) ==
             ERROR_SUCCESS) {
-      std::size_t rows = 0;
       ReadDatabase(again.get(), rows);
     }
   }
@@ -488,7 +412,7 @@ std::string Exercise(std::uint64_t index, const fs::path& package, const fs::pat
   outcome.Note("install", MsiInstallProductW(path.c_str(), command_line.c_str()));
   SetOperation(index, "remove");
   // Whatever got registered goes (a damaged package may name any product code).
-  for (std::wstring product; !(product = ProductCodeOf(0)).empty();) {
+  for (std::wstring product; !(product = FirstProductCode()).empty();) {
     if (outcome.Note("remove", MsiConfigureProductExW(product.c_str(), 0, INSTALLSTATE_ABSENT, L"")) !=
         ERROR_SUCCESS) {
       break;
@@ -496,31 +420,12 @@ std::string Exercise(std::uint64_t index, const fs::path& package, const fs::pat
   }
   std::error_code ignored;
   fs::remove_all(work / L"target", ignored);
-  return outcome.text();
 }
 
-// --- The child: mutations from..to, in order ---
+// --- Mutations from..to in this process, in a work folder made by PrepareWorkFolder ---
 
-fs::path SelfPath() {
-#ifdef _WIN32
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return path;
-#else
-  return fs::read_symlink("/proc/self/exe");
-#endif
-}
-
-void SetVariable(const char* name, const fs::path& value) {
-#ifdef _WIN32
-  _wputenv_s(ovra::WideFromUtf8(name).c_str(), value.wstring().c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
-// A work folder: the package folder with the cabinets the bases need beside them,
-// and a folder for INSTALLER_VESK_HOME.
+// The package folder with the cabinets the bases need beside them, and a folder
+// for INSTALLER_VESK_HOME.
 void PrepareWorkFolder(const fs::path& work) {
   fs::create_directories(work / L"package");
   fs::create_directories(work / L"home");
@@ -530,35 +435,34 @@ void PrepareWorkFolder(const fs::path& work) {
   }
 }
 
-fs::path WriteMutation(const Mutation& mutation, const fs::path& folder, const std::wstring& name) {
-  const fs::path file = folder / name;
+void WriteMutation(const Mutation& mutation, const fs::path& file) {
   std::error_code ignored;
-  fs::remove(file, ignored);
+  fs::remove(file, ignored);  // a new file each time, not the last one rewritten
   std::ofstream(file, std::ios::binary).write(mutation.bytes.data(), static_cast<std::streamsize>(mutation.bytes.size()));
-  return file;
 }
 
-int RunChild(std::uint64_t seed, std::uint64_t from, std::uint64_t to, const fs::path& work,
-             const fs::path& progress) {
-  const ProgressLog log(progress);
-  g_log = &log;
-  InstallCrashHandler();
-  SetVariable("INSTALLER_VESK_HOME", work / L"home");
+// Prints "begin <index> <what>", "op <index> <step>" and "end|bad <index> <results>"
+// lines, and "done" at the end. 1 when an answer was bad.
+int RunMutations(std::uint64_t seed, std::uint64_t from, std::uint64_t to, const fs::path& work) {
+  msi_test::SetEnvironment("INSTALLER_VESK_HOME", (work / L"home").wstring());
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   const std::vector<Base> bases = LoadBases();
+  bool bad = false;
   for (std::uint64_t index = from; index < to; ++index) {
-    log.Line("begin " + std::to_string(index));
     const Mutation mutation = MakeMutation(bases, seed, index);
-    const fs::path file = WriteMutation(mutation, work / L"package", mutation.base->name);
+    Line("begin " + std::to_string(index) + " " + mutation.description);
+    const fs::path file = work / L"package" / mutation.base->name;
+    WriteMutation(mutation, file);
     Outcome outcome;
     Exercise(index, file, work, outcome);
-    log.Line((outcome.bad() ? "bad " : "end ") + std::to_string(index) + " " + outcome.text());
+    Line((outcome.bad() ? "bad " : "end ") + std::to_string(index) + " " + outcome.text());
+    bad = bad || outcome.bad();
   }
-  log.Line("done");
-  return 0;
+  Line("done");
+  return bad ? 1 : 0;
 }
 
-// --- The driver ---
+// --- The driver: jobs, each running children one after another ---
 
 struct Finding {
   std::uint64_t index;
@@ -568,202 +472,173 @@ struct Finding {
 };
 
 struct Options {
-  std::uint64_t seed = kDefaultSeed;
+  std::uint64_t seed = 13;
   std::uint64_t first = 0;
-  std::uint64_t count = kDefaultCount;
+  std::uint64_t count = 1000;
   int hang_seconds = kDefaultHangSeconds;
   std::uint64_t jobs = 2;
   fs::path write_folder;
   bool one = false;
 };
 
-// Reads the lines the child appended since the last call.
-class ProgressReader {
- public:
-  explicit ProgressReader(fs::path path) : path_(std::move(path)) {}
-  std::vector<std::string> NewLines() {
-    std::vector<std::string> lines;
-    std::ifstream in(path_, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset_));
-    std::string line;
-    while (std::getline(in, line)) {
-      if (in.eof()) break;  // an incomplete line: read again next time
-      offset_ += line.size() + 1;
-      lines.push_back(line);
-    }
-    return lines;
-  }
-
- private:
-  fs::path path_;
-  std::size_t offset_ = 0;
+// What the jobs found, shared among their threads.
+struct Results {
+  std::mutex mutex;
+  std::vector<Finding> findings;
+  std::map<std::string, std::size_t> opened;  // "open=<code>" of each mutation
+  std::uint64_t run = 0;
+  std::size_t children = 0;
+  std::string error;  // why a job stopped early
 };
 
+// Notes a mutation as run: the result it opened with, or its finding.
+void Finish(const Options& options, Results& results, const std::string& opened, const Finding* finding) {
+  std::lock_guard<std::mutex> lock(results.mutex);
+  if (finding) results.findings.push_back(*finding);
+  if (!opened.empty()) ++results.opened[opened];
+  if (options.count >= 1000 && ++results.run % (options.count / 10) == 0) {
+    std::printf("msi_package_fuzz: %" PRIu64 " of %" PRIu64 " mutations, %zu findings\n", results.run, options.count,
+                results.findings.size());
+    std::fflush(stdout);
+  }
+}
+
+// The whole lines appended to `file` since `offset`.
+std::vector<std::string> NewLines(const fs::path& file, std::size_t& offset) {
+  std::vector<std::string> lines;
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  for (std::string line; std::getline(in, line) && !in.eof();) {  // an incomplete line waits
+    offset += line.size() + 1;
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// "<word> <index> <detail>": the detail.
 std::string DetailAfterIndex(const std::string& line) {
-  // "<word> <index> <detail>"
   const std::size_t first = line.find(' ');
   const std::size_t second = first == std::string::npos ? std::string::npos : line.find(' ', first + 1);
   return second == std::string::npos ? std::string() : line.substr(second + 1);
 }
 
-// One child at a time over a share of the mutations, in a work folder of its own.
-class Slot {
- public:
-  Slot(fs::path work, std::uint64_t first, std::uint64_t end)
-      : work_(std::move(work)), progress_(work_ / L"progress.txt"), reader_(progress_), next_(first), end_(end) {
-    PrepareWorkFolder(work_);
+// Mutations [from, end) in children, each in the work folder `work` (a damaged
+// package may name a folder relative to the current one) with its output in a file.
+void RunJob(const Options& options, const fs::path& work, std::uint64_t from, std::uint64_t end,
+            Results& results) {
+  using Clock = std::chrono::steady_clock;
+  PrepareWorkFolder(work);
+  const fs::path output = work / L"output.txt";
+  std::wstring self;
+  platform::GetExecutablePath(self);
+  for (std::uint64_t next = from; next < end;) {
+    platform::ChildProcess child;
+    const std::uint64_t batch_end = std::min(end, next + kMutationsPerChild);
+    if (const platform::ErrorCode error = child.Start({self, L"--child", std::to_wstring(options.seed),
+                                                       std::to_wstring(next), std::to_wstring(batch_end)},
+                                                      work.wstring(), output.wstring())) {
+      std::lock_guard<std::mutex> lock(results.mutex);
+      results.error = "cannot start a child: error " + std::to_string(error);
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(results.mutex);
+      ++results.children;
+    }
+    std::uint64_t current = next;
+    std::string operation = "start", crash_line;
+    Clock::time_point since = Clock::now();
+    std::size_t offset = 0;
+    for (bool done = false;;) {
+      std::uint32_t exit_code = 0;
+      const platform::ErrorCode waited = child.Wait(exit_code, std::chrono::milliseconds(100));
+      for (const std::string& line : NewLines(output, offset)) {
+        const std::string word = line.substr(0, line.find(' '));
+        if (word == "begin") {
+          current = std::stoull(line.substr(6));
+          since = Clock::now();
+          operation = "start";
+        } else if (word == "op") {
+          operation = DetailAfterIndex(line);
+        } else if (word == "end" || word == "bad") {
+          const std::string detail = DetailAfterIndex(line);
+          const Finding bad{current, "bad answer", detail};
+          Finish(options, results, detail.substr(0, detail.find(' ')), word == "bad" ? &bad : nullptr);
+        } else if (word == "crash") {
+          crash_line = line;
+        } else if (word == "done") {
+          done = true;
+        }
+      }
+      if (waited == platform::kErrorSuccess) {
+        if (done) break;
+        // Ended inside mutation `current`: a crash (or an exit no one asked for).
+        Finding crash{current, "crash",
+                      (crash_line.empty() ? "op=" + operation : DetailAfterIndex(crash_line)) + " exit code " +
+                          std::to_string(exit_code)};
+        crash.wine = msi_test::kUnderWine && crash_line.find("ours=0") != std::string::npos;
+        Finish(options, results, {}, &crash);
+        break;
+      }
+      if (waited != platform::kErrorTimeout) {
+        std::lock_guard<std::mutex> lock(results.mutex);
+        results.error = "waiting for a child failed: error " + std::to_string(waited);
+        return;
+      }
+      if (Clock::now() - since > std::chrono::seconds(options.hang_seconds)) {
+        child.Terminate();
+        child.Wait(exit_code);
+        // Under Wine inside msi.dll: this program's own steps cannot loop.
+        const Finding hang{current, "hang", "op=" + operation, msi_test::kUnderWine};
+        Finish(options, results, {}, &hang);
+        break;
+      }
+    }
+    next = current + 1;
   }
-
-  bool finished() const { return next_ >= end_ && !running_; }
-  std::size_t children() const { return children_; }
-  std::uint64_t next() const { return next_; }
-
-  // Starts a child when none runs, reads its progress, and notes what ended it.
-  bool Poll(const Options& options, std::vector<Finding>& findings, std::map<std::string, std::size_t>& opened) {
-    if (!running_) {
-      if (next_ >= end_) return true;
-      const std::uint64_t batch_end = std::min(end_, next_ + kMutationsPerChild);
-      child_ = platform::ChildProcess();
-      // In its work folder: a damaged package may name a folder relative to the current one.
-      if (const platform::ErrorCode error =
-              child_.Start({SelfPath().wstring(), L"--child", std::to_wstring(options.seed), std::to_wstring(next_),
-                            std::to_wstring(batch_end), work_.wstring(), progress_.wstring()},
-                           work_.wstring())) {
-        std::fprintf(stderr, "msi_package_fuzz: cannot start a child: error %u\n", error);
-        return false;
-      }
-      running_ = true;
-      ++children_;
-      current_ = next_;
-      last_op_ = "start";
-      current_since_ = std::chrono::steady_clock::now();
-      done_ = false;
-      crash_line_.clear();
-    }
-    std::uint32_t exit_code = 0;
-    const platform::ErrorCode waited = child_.Wait(exit_code, std::chrono::milliseconds(0));
-    for (const std::string& line : reader_.NewLines()) {
-      const std::string word = line.substr(0, line.find(' '));
-      if (word == "begin") {
-        current_ = std::stoull(line.substr(6));
-        current_since_ = std::chrono::steady_clock::now();
-        last_op_ = "start";
-      } else if (word == "op") {
-        last_op_ = DetailAfterIndex(line);
-      } else if (word == "end" || word == "bad") {
-        const std::string detail = DetailAfterIndex(line);
-        ++opened[detail.substr(0, detail.find(' '))];
-        if (word == "bad") findings.push_back({current_, "bad answer", detail});
-        next_ = current_ + 1;
-      } else if (word == "crash") {
-        crash_line_ = line;
-      } else if (word == "done") {
-        done_ = true;
-      }
-    }
-    if (waited == platform::kErrorSuccess) {
-      running_ = false;
-      if (!done_) {
-        // Ended inside mutation `current_`: a crash (or an exit no one asked for).
-        Finding finding{current_, "crash",
-                        (crash_line_.empty() ? "op=" + last_op_ : DetailAfterIndex(crash_line_)) + " exit code " +
-                            std::to_string(exit_code)};
-#ifdef _WIN32
-        finding.wine = crash_line_.find("ours=0") != std::string::npos;
-#endif
-        findings.push_back(finding);
-        next_ = current_ + 1;
-      }
-    } else if (waited != platform::kErrorTimeout) {
-      std::fprintf(stderr, "msi_package_fuzz: waiting for a child failed: error %u\n", waited);
-      return false;
-    } else if (std::chrono::steady_clock::now() - current_since_ > std::chrono::seconds(options.hang_seconds)) {
-      child_.Terminate();
-      child_.Wait(exit_code);
-      running_ = false;
-      Finding finding{current_, "hang", "op=" + last_op_};
-#ifdef _WIN32
-      finding.wine = true;  // inside msi.dll: this program's own steps cannot loop
-#endif
-      findings.push_back(finding);
-      next_ = current_ + 1;
-    }
-    return true;
-  }
-
- private:
-  const fs::path work_;
-  const fs::path progress_;
-  ProgressReader reader_;
-  std::uint64_t next_;
-  const std::uint64_t end_;
-  platform::ChildProcess child_;
-  bool running_ = false;
-  std::size_t children_ = 0;
-  std::uint64_t current_ = 0;
-  std::string last_op_;
-  std::chrono::steady_clock::time_point current_since_;
-  bool done_ = false;
-  std::string crash_line_;
-};
+}
 
 int RunDriver(const Options& options) {
-  const fs::path work = fs::temp_directory_path() /
-                        ("msi_package_fuzz_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-  SetVariable("INSTALLER_VESK_REBOOT_COMMAND", "true");
-  const std::vector<Base> bases = LoadBases();
+  const fs::path work = msi_test::FreshTemporaryFolder("msi_package_fuzz_");
   const auto started = std::chrono::steady_clock::now();
-
   // The mutations are shared out in contiguous ranges, one a job.
-  const std::uint64_t end = options.first + options.count;
-  const std::uint64_t jobs = std::max<std::uint64_t>(1, std::min<std::uint64_t>(options.jobs, options.count));
-  std::vector<std::unique_ptr<Slot>> slots;
+  const std::uint64_t jobs = std::max<std::uint64_t>(1, std::min(options.jobs, options.count));
+  Results results;
+  std::vector<std::thread> threads;
   for (std::uint64_t job = 0; job < jobs; ++job) {
-    slots.push_back(std::make_unique<Slot>(work / std::to_wstring(job), options.first + options.count * job / jobs,
-                                           options.first + options.count * (job + 1) / jobs));
+    threads.emplace_back(RunJob, std::cref(options), work / std::to_wstring(job),
+                         options.first + options.count * job / jobs, options.first + options.count * (job + 1) / jobs,
+                         std::ref(results));
   }
-  std::vector<Finding> findings;
-  std::map<std::string, std::size_t> opened;  // "open=<code>" of each mutation
-  std::uint64_t reported = 0;
-  while (!std::all_of(slots.begin(), slots.end(), [](const auto& slot) { return slot->finished(); })) {
-    for (const auto& slot : slots) {
-      if (!slot->Poll(options, findings, opened)) return 2;
-    }
-    std::uint64_t run = 0;
-    for (const auto& slot : slots) run += slot->next() - (options.first + options.count * (&slot - &slots[0]) / jobs);
-    if (options.count >= 1000 && run >= reported + options.count / 10) {
-      reported = run;
-      std::printf("msi_package_fuzz: %" PRIu64 " of %" PRIu64 " mutations, %zu findings\n", run, options.count,
-                  findings.size());
-      std::fflush(stdout);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (std::thread& thread : threads) thread.join();
+  if (!results.error.empty()) {
+    std::fprintf(stderr, "msi_package_fuzz: %s\n", results.error.c_str());
+    return 2;
   }
-
+  std::vector<Finding>& findings = results.findings;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::size_t ours = 0, crashes = 0, hangs = 0, children = 0;
-  for (const auto& slot : slots) children += slot->children();
   std::sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) { return a.index < b.index; });
+  const std::vector<Base> bases = LoadBases();
   const fs::path kept = work / L"findings";
+  std::size_t ours = 0, crashes = 0, hangs = 0;
   for (const Finding& finding : findings) {
     crashes += finding.kind == "crash";
     hangs += finding.kind == "hang";
     ours += !finding.wine;
     const Mutation mutation = MakeMutation(bases, options.seed, finding.index);
     fs::create_directories(kept);
-    WriteMutation(mutation, kept, std::to_wstring(finding.index) + L"-" + mutation.base->name);
+    WriteMutation(mutation, kept / (std::to_wstring(finding.index) + L"-" + mutation.base->name));
     std::printf("%s %s %" PRIu64 " (%s): %s\n", finding.wine ? "Wine's msi.dll:" : "FINDING:", finding.kind.c_str(),
                 finding.index, mutation.description.c_str(), finding.detail.c_str());
   }
   std::printf("msi_package_fuzz: seed %" PRIu64 ", mutations %" PRIu64 "..%" PRIu64 ": %" PRIu64
               " run in %.0f s (%" PRIu64 " jobs, %zu child processes); crashes %zu, hangs %zu, bad answers %zu; "
               "%zu counted as Wine's\n",
-              options.seed, options.first, end - 1, options.count, seconds, jobs, children, crashes, hangs,
-              findings.size() - crashes - hangs, findings.size() - ours);
+              options.seed, options.first, options.first + options.count - 1, options.count, seconds, jobs,
+              results.children,
+              crashes, hangs, findings.size() - crashes - hangs, findings.size() - ours);
   std::printf("msi_package_fuzz: open results:");
-  for (const auto& [result, count] : opened) {
-    std::printf(" %s x%zu", result.c_str(), count);
-  }
+  for (const auto& [result, count] : results.opened) std::printf(" %s x%zu", result.c_str(), count);
   std::printf("\n");
   std::error_code ignored;
   if (findings.empty()) {
@@ -775,24 +650,16 @@ int RunDriver(const Options& options) {
   return ours == 0 ? 0 : 1;
 }
 
+// Mutation `first` in this process, as a child runs it, with its lines on our output.
 int RunOne(const Options& options) {
   const fs::path work = fs::temp_directory_path() / ("msi_package_fuzz_one_" + std::to_string(options.first));
   PrepareWorkFolder(work);
-  fs::current_path(work);  // a damaged package may name a folder relative to the current one
-  SetVariable("INSTALLER_VESK_HOME", work / L"home");
-  SetVariable("INSTALLER_VESK_REBOOT_COMMAND", "true");
-  const ProgressLog log(work / L"progress.txt");
-  g_log = &log;
-  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-  const std::vector<Base> bases = LoadBases();
-  const Mutation mutation = MakeMutation(bases, options.seed, options.first);
-  std::printf("%" PRIu64 ": %s\n", options.first, mutation.description.c_str());
-  Outcome outcome;
-  Exercise(options.first, WriteMutation(mutation, work / L"package", mutation.base->name), work, outcome);
-  std::printf("%s\n", outcome.text().c_str());
+  fs::current_path(work);
+  const int result = RunMutations(options.seed, options.first, options.first + 1, work);
+  fs::current_path(work.parent_path());
   std::error_code ignored;
   fs::remove_all(work, ignored);
-  return outcome.bad() ? 1 : 0;
+  return result;
 }
 
 int WriteMutations(const Options& options) {
@@ -800,7 +667,7 @@ int WriteMutations(const Options& options) {
   const std::vector<Base> bases = LoadBases();
   for (std::uint64_t index = options.first; index < options.first + options.count; ++index) {
     const Mutation mutation = MakeMutation(bases, options.seed, index);
-    WriteMutation(mutation, options.write_folder, std::to_wstring(index) + L"-" + mutation.base->name);
+    WriteMutation(mutation, options.write_folder / (std::to_wstring(index) + L"-" + mutation.base->name));
   }
   std::printf("msi_package_fuzz: %" PRIu64 " mutated packages in %s\n", options.count,
               options.write_folder.string().c_str());
@@ -820,9 +687,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 6 && args[0] == "--child") {
-    return RunChild(std::stoull(args[1]), std::stoull(args[2]), std::stoull(args[3]), fs::u8path(args[4]),
-                    fs::u8path(args[5]));
+  msi_test::SetEnvironment("INSTALLER_VESK_REBOOT_COMMAND", L"true");
+  if (args.size() == 4 && args[0] == "--child") {
+    InstallCrashHandler();
+    return RunMutations(std::stoull(args[1]), std::stoull(args[2]), std::stoull(args[3]), fs::current_path());
   }
   Options options;
   try {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -11,7 +10,7 @@
 #include "msi_wrapper/msi_database.h"
 #include "msi_wrapper/product_info.h"
 #include "msi_wrapper/setup_engine.h"
-#include "test_packages.h"
+#include "program_support.h"
 
 namespace {
 
@@ -70,32 +69,14 @@ TEST(FixBeta, CommitsTheRowOnceAndNeedsTheProduct) {
   EXPECT_EQ(0u, MsiConfigureProductExW(installer::kPreReleaseProductCode, 0, INSTALLSTATE_ABSENT, L""));
 }
 
-// Runs in a fresh folder as the current directory, where startProduct looks for
-// the package.
-class StartProduct : public ::testing::Test {
- protected:
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() / ("start_product_" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(folder_);
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(folder_);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(folder_);
-  }
-  void PlacePackage(const wchar_t* name) {
-    std::filesystem::copy_file(msi_test::PackagePath(name), folder_ / DefaultMsiFileName);
-  }
-
-  std::filesystem::path folder_, previous_;
-};
+// startProduct looks for the package in the current directory.
+using StartProduct = native_test::CurrentScratchTest;
 
 TEST_F(StartProduct, ReportsAMissingPackageAndAMissingTarget) {
   AppController controller;
   EXPECT_NE(0, controller.startProduct());  // the open error of the missing package
-  PlacePackage(L"osprey_1_9.msi");          // no WixShellExecTarget
-  EXPECT_THROW(controller.startProduct(), std::out_of_range);
+  std::filesystem::copy_file(msi_test::PackagePath(L"osprey_1_9.msi"), dir_ / DefaultMsiFileName);
+  EXPECT_THROW(controller.startProduct(), std::out_of_range);  // no WixShellExecTarget
 }
 
 }  // namespace

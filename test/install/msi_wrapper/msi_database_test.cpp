@@ -20,12 +20,11 @@ std::unique_ptr<MsiDatabase> Open(const std::wstring& path, MsiOpenMode mode = M
 }
 
 TEST(MsiDatabase, OpenReportsTheInstallerCode) {
-  UINT error = 0;
-  EXPECT_EQ(nullptr, OpenMsiDatabase(PackagePath(L"zero_length.msi"), error));
-  EXPECT_NE(ERROR_SUCCESS, error);
-  error = 0;
-  EXPECT_EQ(nullptr, OpenMsiDatabase(PackagePath(L"missing.msi"), error));
-  EXPECT_NE(ERROR_SUCCESS, error);
+  for (const wchar_t* name : {L"zero_length.msi", L"missing.msi"}) {
+    UINT error = 0;
+    EXPECT_EQ(nullptr, OpenMsiDatabase(PackagePath(name), error));
+    EXPECT_NE(ERROR_SUCCESS, error);
+  }
   EXPECT_NE(nullptr, Open(PackagePath(L"plain.msi")));
 }
 
@@ -63,20 +62,6 @@ TEST(MsiDatabase, RecordReadsNullEmptyAndMissingFieldsAsEmpty) {
   EXPECT_EQ(200, record->GetInteger(4));
   EXPECT_EQ(L"", record->GetString(5));
   EXPECT_TRUE(record->IsNull(5));
-}
-
-TEST(MsiDatabase, ReadRecordStringReturnsLongValuesWhole) {
-  auto database = Open(PackagePath(L"edge.msi"));
-  std::unique_ptr<MsiView> view;
-  ASSERT_EQ(ERROR_SUCCESS,
-            database->OpenView(L"SELECT `Value` FROM `Property` WHERE `Property` = 'LONGVALUE'", view));
-  auto record = view->Fetch();
-  ASSERT_NE(nullptr, record);
-  const std::wstring value = record->GetString(1);
-  ASSERT_EQ(300u, value.size());
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    ASSERT_EQ(static_cast<wchar_t>(L'0' + i % 10), value[i]) << i;
-  }
 }
 
 TEST(MsiDatabase, ReadRecordStringOnBadHandles) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
+#include <tuple>
 
 #include "msi_wrapper/msi_database.h"
 #include "msi_wrapper/msi_handle.h"
@@ -60,33 +62,32 @@ TEST_F(PackageQueries, PackageInfoReadsThePackageCode) {
 }
 
 TEST_F(PackageQueries, PropertyValues) {
-  std::wstring value = L"stale";
+  std::wstring digits;  // LONGVALUE: longer than a first read's buffer
+  for (int i = 0; i < 300; ++i) digits += static_cast<wchar_t>(L'0' + i % 10);
+  const struct {
+    const wchar_t* name;
+    UINT result;
+    std::wstring value;
+  } rows[] = {
+      {L"EMPTYVALUE", ERROR_SUCCESS, L""},  // defined empty and not defined: different codes
+      {L"UNDEFINED", ERROR_NO_MORE_ITEMS, L""},
+      {L"LONGVALUE", ERROR_SUCCESS, digits},
+      {L"UNICODEVALUE", ERROR_SUCCESS, L"Gr\u00fc\u00dfe \u2713 \U0001D11E"},
+      // Names are looked up literally: pasted into the SQL text, the second would
+      // select ProductName instead.
+      {L"IT'S", ERROR_SUCCESS, L"quoted name"},
+      {L"X' OR Property.Property='ProductName", ERROR_SUCCESS, L"decoy"},
+      {L"NOPE' OR '1'='1", ERROR_NO_MORE_ITEMS, L""},
+      {L"productname", ERROR_NO_MORE_ITEMS, L""},  // case counts
+  };
+  for (const auto& row : rows) {
+    std::wstring value = L"stale";
+    EXPECT_EQ(row.result, QueryProperty(edge_.get(), row.name, value)) << row.name;
+    EXPECT_EQ(row.value, value) << row.name;
+  }
+  std::wstring value;
   EXPECT_EQ(ERROR_SUCCESS, QueryProperty(plain_.get(), L"ProductName", value));
   EXPECT_EQ(L"Heron Backup", value);
-
-  // Defined empty and not defined read the same, with different codes.
-  value = L"stale";
-  EXPECT_EQ(ERROR_SUCCESS, QueryProperty(edge_.get(), L"EMPTYVALUE", value));
-  EXPECT_EQ(L"", value);
-  value = L"stale";
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, QueryProperty(edge_.get(), L"UNDEFINED", value));
-  EXPECT_EQ(L"", value);
-
-  EXPECT_EQ(ERROR_SUCCESS, QueryProperty(edge_.get(), L"LONGVALUE", value));
-  EXPECT_EQ(300u, value.size());
-  EXPECT_EQ(ERROR_SUCCESS, QueryProperty(edge_.get(), L"UNICODEVALUE", value));
-  EXPECT_EQ(L"Gr\u00fc\u00dfe \u2713 \U0001D11E", value);
-}
-
-TEST_F(PackageQueries, PropertyNamesAreLookedUpLiterally) {
-  std::wstring value;
-  EXPECT_EQ(ERROR_SUCCESS, QueryProperty(edge_.get(), L"IT'S", value));
-  EXPECT_EQ(L"quoted name", value);
-  // Pasted into the SQL text, this name would select ProductName instead.
-  EXPECT_EQ(ERROR_SUCCESS, QueryProperty(edge_.get(), L"X' OR Property.Property='ProductName", value));
-  EXPECT_EQ(L"decoy", value);
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, QueryProperty(edge_.get(), L"NOPE' OR '1'='1", value));
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, QueryProperty(edge_.get(), L"productname", value));  // case counts
 }
 
 // A path written with '/' in the system's own separators.
@@ -138,15 +139,10 @@ TEST_F(PackageQueries, FeaturesWithConditions) {
 
   const ProductFeature* core = Find(features, L"Core");
   ASSERT_NE(nullptr, core);
-  EXPECT_EQ(L"", core->parentName);
-  EXPECT_EQ(L"Core tools", core->displayName);
-  EXPECT_EQ(L"The main program", core->description);
-  EXPECT_EQ(1, core->defaultInstallLevel);
-  EXPECT_EQ(L"", core->activeInstallLevel.condition);
-  EXPECT_EQ(0, core->activeInstallLevel.installLevel);
-  EXPECT_EQ(0, core->cost);
-  EXPECT_TRUE(core->enabled);
-  EXPECT_TRUE(core->visible);
+  EXPECT_EQ(std::make_tuple(L"", L"Core tools", L"The main program", 1, L"", 0),
+            std::make_tuple(core->parentName, core->displayName, core->description, core->defaultInstallLevel,
+                            core->activeInstallLevel.condition, core->activeInstallLevel.installLevel));
+  EXPECT_TRUE(core->enabled && core->visible);
 
   const ProductFeature* plugins = Find(features, L"Plugins");
   ASSERT_NE(nullptr, plugins);
@@ -195,27 +191,21 @@ TEST_F(PackageQueries, ConditionRows) {
   EXPECT_EQ(L"GHOST=\"1\"", ghost->condition);
 }
 
+// Empty bounds read as the widest range.
 TEST_F(PackageQueries, UpgradeRows) {
+  const auto fields = [](const std::vector<UpgradeRow>& rows) {
+    std::set<std::tuple<std::wstring, std::wstring, std::wstring, std::int32_t>> all;
+    for (const UpgradeRow& r : rows) all.emplace(r.UpgradeCode, r.VersionMin, r.VersionMax, r.Attributes);
+    return all;
+  };
+  const std::wstring egret = L"{2F8C1D3B-4A5E-4B6C-8D7E-9F0A1B2C3D4E}";
   std::vector<UpgradeRow> rows;
   ASSERT_EQ(ERROR_SUCCESS, ReadUpgradeRows(edge_.get(), rows));
-  ASSERT_EQ(4u, rows.size());
-  auto by_attributes = [&rows](std::int32_t attributes) {
-    const auto found = std::find_if(rows.begin(), rows.end(),
-                                    [&](const UpgradeRow& r) { return r.Attributes == attributes; });
-    return found == rows.end() ? UpgradeRow{L"<none>"} : *found;
-  };
-  const UpgradeRow any = by_attributes(0);
-  EXPECT_EQ(L"{2F8C1D3B-4A5E-4B6C-8D7E-9F0A1B2C3D4E}", any.UpgradeCode);
-  EXPECT_EQ(L"0.0.0", any.VersionMin);
-  EXPECT_EQ(L"99999.99999.99999", any.VersionMax);
-  EXPECT_EQ(L"1.0.0", by_attributes(256).VersionMin);
-  EXPECT_EQ(L"4.0.2", by_attributes(256).VersionMax);
-  EXPECT_EQ(L"2.0", by_attributes(770).VersionMin);
-  const UpgradeRow other = by_attributes(512);
-  EXPECT_EQ(L"{5A6B7C8D-9E0F-4A1B-8C2D-3E4F5A6B7C8D}", other.UpgradeCode);
-  EXPECT_EQ(L"0.5.0", other.VersionMin);
-  EXPECT_EQ(L"99999.99999.99999", other.VersionMax);
-
+  EXPECT_EQ(4u, rows.size());
+  EXPECT_EQ(fields(rows), fields({{egret, L"0.0.0", L"99999.99999.99999", 0},
+                                  {egret, L"1.0.0", L"4.0.2", 256},
+                                  {egret, L"2.0", L"3.0", 770},
+                                  {L"{5A6B7C8D-9E0F-4A1B-8C2D-3E4F5A6B7C8D}", L"0.5.0", L"99999.99999.99999", 512}}));
   ASSERT_EQ(ERROR_SUCCESS, ReadUpgradeRows(plain_.get(), rows));
   ASSERT_EQ(1u, rows.size());
   EXPECT_EQ(L"2.5.1", rows[0].VersionMax);
@@ -249,20 +239,16 @@ TEST_F(PackageQueries, CabinetNamesSkipStreamsAndEmptyNames) {
 
 TEST_F(PackageQueries, RoutinesReportABadHandleAndClearTheirOutput) {
   std::wstring text = L"stale";
-  EXPECT_EQ(ERROR_INVALID_HANDLE, QueryProperty(0, L"ProductName", text));
-  EXPECT_EQ(L"", text);
   std::vector<ProductFeature> features(1);
-  EXPECT_EQ(ERROR_INVALID_HANDLE, ReadProductFeatures(0, features));
-  EXPECT_TRUE(features.empty());
   std::vector<UpgradeRow> upgrades(1);
-  EXPECT_EQ(ERROR_INVALID_HANDLE, ReadUpgradeRows(0, upgrades));
-  EXPECT_TRUE(upgrades.empty());
   std::map<std::int32_t, SequenceEntry> sequence{{1, {}}};
-  EXPECT_EQ(ERROR_INVALID_HANDLE, ReadExecuteSequence(0, sequence));
-  EXPECT_TRUE(sequence.empty());
   std::vector<std::wstring> names{L"x"};
+  EXPECT_EQ(ERROR_INVALID_HANDLE, QueryProperty(0, L"ProductName", text));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, ReadProductFeatures(0, features));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, ReadUpgradeRows(0, upgrades));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, ReadExecuteSequence(0, sequence));
   EXPECT_EQ(ERROR_INVALID_HANDLE, ReadCabinetNames(plain_.get() + 0x1000000, names));
-  EXPECT_TRUE(names.empty());
+  EXPECT_TRUE(text.empty() && features.empty() && upgrades.empty() && sequence.empty() && names.empty());
   text = L"keep";
   EXPECT_EQ(ERROR_INVALID_HANDLE, ResolveDirectoryPath(0, L"INSTALLDIR", text));
   EXPECT_EQ(L"keep", text);

@@ -52,12 +52,4 @@ TEST(MsiProductVersion, ComparesNumerically) {
   EXPECT_FALSE(MsiProductVersion(L"4.0.2.1") < MsiProductVersion(L"4.0.2.9"));
 }
 
-TEST(MsiProductVersion, CopiesKeepTheValue) {
-  const MsiProductVersion original(L"3.1.4");
-  MsiProductVersion copy(L"0");
-  copy = original;
-  EXPECT_TRUE(copy == original);
-  EXPECT_EQ(4u, MsiProductVersion(original).build);
-}
-
 }  // namespace

@@ -2,6 +2,7 @@
 // in Windows Installer's format.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "msi_wrapper/setup_progress.h"
@@ -21,9 +22,7 @@ struct Step {
 // The state after feeding the messages in order.
 ProgressState Feed(const std::vector<Step>& steps) {
   ProgressState state;
-  for (const Step& step : steps) {
-    ApplyInstallMessage(state, step.type, step.text);
-  }
+  for (const Step& step : steps) ApplyInstallMessage(state, step.type, step.text);
   return state;
 }
 
@@ -54,10 +53,9 @@ TEST(ProgressParser, ReadsTheFieldsAMessageCarries) {
     state.field1 = state.field2 = state.field3 = state.field4 = 7;
     EXPECT_EQ(c.parsed, ParseProgressMessage(c.text, state)) << c.text;
     if (c.parsed) {
-      EXPECT_EQ(c.field1, state.field1) << c.text;
-      EXPECT_EQ(c.field2, state.field2) << c.text;
-      EXPECT_EQ(c.field3, state.field3) << c.text;
-      EXPECT_EQ(c.field4, state.field4) << c.text;
+      EXPECT_EQ(std::make_tuple(c.field1, c.field2, c.field3, c.field4),
+                std::make_tuple(state.field1, state.field2, state.field3, state.field4))
+          << c.text;
     }
   }
 }

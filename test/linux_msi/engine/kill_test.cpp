@@ -1,8 +1,7 @@
 // An installation or removal killed part way through leaves nothing half done:
 // the next engine call rolls a killed install back and completes a killed
 // removal. Each kill happens in a forked child: from inside its UI handler at
-// chosen messages, or from this process at points in time spread over a whole
-// install (INSTALLER_VESK_KILL_POINTS of them, 10 by default).
+// chosen messages, or from this process at points in time (KillSweep).
 #include <gtest/gtest.h>
 #include <msi.h>
 #include <msiquery.h>
@@ -31,12 +30,22 @@ namespace fs = std::filesystem;
 const wchar_t kProduct[] = L"{3C0F5D2E-8B4A-4E61-9A7D-2F1B6C8E4A10}";  // plain.msi
 const wchar_t kBulk[] = L"{2B8E4F61-7C3A-4D59-A1E2-6F0B9C8D7E15}";  // kill.msi (and bulk.msi)
 
+using Files = std::map<std::string, std::uintmax_t>;
+
+// Path (relative to `folder`) and size of every file under it.
+Files Snapshot(const fs::path& folder) {
+  Files files;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::end(it); it.increment(error)) {
+    if (it->is_regular_file()) files[fs::relative(it->path(), folder).string()] = it->file_size();
+  }
+  return files;
+}
+
 std::wstring g_kill_text;  // the child kills itself at the first message containing this
 
 INT WINAPI KillingHandler(LPVOID, UINT, LPCWSTR text) {
-  if (text && std::wstring(text).find(g_kill_text) != std::wstring::npos) {
-    raise(SIGKILL);
-  }
+  if (text && std::wstring(text).find(g_kill_text) != std::wstring::npos) raise(SIGKILL);
   return 0;
 }
 
@@ -61,33 +70,11 @@ class KilledInstall : public ::testing::Test {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the child was not killed at \"" << std::string(text.begin(), text.end())
-                                     << "\"";
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child was not killed at \"" << ovra::Utf8FromWide(text) << "\"";
   }
 
-  UINT Install(const std::wstring& package = msi_test::PackagePath(L"plain.msi")) {
-    return MsiInstallProductW(package.c_str(), command_line_.c_str());
-  }
+  UINT Install() { return MsiInstallProductW(msi_test::PackagePath(L"plain.msi").c_str(), command_line_.c_str()); }
   UINT Remove() { return MsiConfigureProductExW(kProduct, 0, INSTALLSTATE_ABSENT, L""); }
-
-  // Path (relative to `folder`) and size of every file under it.
-  static std::map<std::string, std::uintmax_t> Snapshot(const fs::path& folder) {
-    std::map<std::string, std::uintmax_t> files;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::end(it); it.increment(error)) {
-      if (it->is_regular_file()) files[fs::relative(it->path(), folder).string()] = it->file_size();
-    }
-    return files;
-  }
-
-  std::size_t FilesUnder(const fs::path& folder) const {
-    std::size_t count = 0;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::end(it); ++it) {
-      count += it->is_regular_file() ? 1 : 0;
-    }
-    return count;
-  }
 
   msi_test::ScopedEngineHome home_;
   fs::path install_dir_;
@@ -99,12 +86,11 @@ TEST_F(KilledInstall, IsRolledBackByTheNextCallAtEachKillPoint) {
   for (const std::wstring point : {L"File: readme.txt", L"Action ended", L"InstallFinalize"}) {
     KillDuring(point, [&] { Install(); });
     EXPECT_EQ(MsiQueryProductStateW(kProduct), INSTALLSTATE_UNKNOWN);
-    EXPECT_EQ(FilesUnder(install_dir_), 0u) << "after a kill at " << std::string(point.begin(), point.end());
-    EXPECT_FALSE(fs::exists(install_dir_));
-    EXPECT_EQ(FilesUnder(home_.folder() / "packages"), 0u);
+    EXPECT_FALSE(fs::exists(install_dir_)) << "after a kill at " << ovra::Utf8FromWide(point);
+    EXPECT_TRUE(Snapshot(home_.folder() / "packages").empty());
   }
   ASSERT_EQ(Install(), ERROR_SUCCESS);
-  EXPECT_EQ(FilesUnder(install_dir_), 2u);
+  EXPECT_EQ(Snapshot(install_dir_).size(), 2u);
   ASSERT_EQ(Remove(), ERROR_SUCCESS);
   EXPECT_FALSE(fs::exists(install_dir_));
   EXPECT_EQ(MsiQueryProductStateW(kProduct), INSTALLSTATE_UNKNOWN);
@@ -115,8 +101,8 @@ TEST_F(KilledInstall, RemovalIsCompletedByTheNextCall) {
   KillDuring(L"File: readme.txt", [&] { Remove(); });
   EXPECT_EQ(MsiQueryProductStateW(kProduct), INSTALLSTATE_UNKNOWN);
   EXPECT_FALSE(fs::exists(install_dir_));
-  EXPECT_EQ(FilesUnder(home_.folder() / "packages"), 0u);
-  EXPECT_EQ(FilesUnder(home_.folder() / "backup"), 0u);
+  EXPECT_TRUE(Snapshot(home_.folder() / "packages").empty());
+  EXPECT_TRUE(Snapshot(home_.folder() / "backup").empty());
   ASSERT_EQ(Install(), ERROR_SUCCESS);
   ASSERT_EQ(Remove(), ERROR_SUCCESS);
 }
@@ -153,28 +139,44 @@ INT WINAPI RecordingHandler(LPVOID, UINT type, LPCWSTR text) {
   return 0;
 }
 
-int KillPointsWanted() {
-  const char* value = std::getenv("INSTALLER_VESK_KILL_POINTS");
-  const int points = value ? std::atoi(value) : 0;
-  return points > 0 ? points : 10;
-}
+// What the engine calls after a kill found, at one point of the install.
+struct Kill {
+  std::string where;  // the delay and the last message before the kill
+  INSTALLSTATE state;
+  Files files, drive;        // the install folder and the drive, after the next call
+  std::size_t leftovers;     // files in the state folder's packages and backup folders
+  UINT reinstall;            // installing once more
+  Files reinstalled, after_removal;
+};
 
-TEST_F(KilledInstall, AtPointsSpreadOverTheInstallLeavesAllOrNothing) {
-  const std::wstring package = msi_test::PackagePath(L"kill.msi");
-  const fs::path drive = home_.folder() / "drive";
-  void* mapping = mmap(nullptr, sizeof(ChildReport), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(mapping, MAP_FAILED);
-  const std::unique_ptr<ChildReport, void (*)(ChildReport*)> report(
-      static_cast<ChildReport*>(mapping), [](ChildReport* unmapped) { munmap(unmapped, sizeof *unmapped); });
-  ChildReport* const shared = report.get();
-  g_report = shared;
+// Installs of kill.msi in forked children, SIGKILLed at points in time spread
+// over a whole install (INSTALLER_VESK_KILL_POINTS of them, 10 by default), run
+// once for the tests below, each of which checks one rule over every kill.
+class KillSweep : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    home_ = new msi_test::ScopedEngineHome;
+    Run();
+  }
+  static void TearDownTestSuite() {
+    delete home_;
+    kills_.clear();
+  }
+
+  static fs::path InstallDir() { return home_->folder() / "target"; }
+  static fs::path Drive() { return home_->folder() / "drive"; }
+  static UINT Install() {
+    const std::wstring command_line = L"ADDLOCAL=ALL INSTALLDIR=" + InstallDir().wstring();
+    return MsiInstallProductW(msi_test::PackagePath(L"kill.msi").c_str(), command_line.c_str());
+  }
+  static UINT Remove() { return MsiConfigureProductExW(kBulk, 0, INSTALLSTATE_ABSENT, L""); }
 
   // Runs the install in a child, SIGKILLed `delay` after its start, or left to finish
   // when `delay` is null. Returns how long its install took (0 when the kill came first).
-  const auto run_install = [&](const std::chrono::microseconds* delay) {
+  static std::chrono::microseconds RunInstall(ChildReport& report, const std::chrono::microseconds* delay) {
     int go[2];
     EXPECT_EQ(pipe(go), 0);
-    std::memset(shared, 0, sizeof *shared);
+    std::memset(&report, 0, sizeof report);
     const pid_t child = fork();
     if (child == 0) {
       close(go[1]);
@@ -183,8 +185,8 @@ TEST_F(KilledInstall, AtPointsSpreadOverTheInstallLeavesAllOrNothing) {
       const auto started = std::chrono::steady_clock::now();
       MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
       MsiSetExternalUIW(RecordingHandler, ~0u, nullptr);
-      const UINT result = Install(package);
-      shared->install_microseconds =
+      const UINT result = Install();
+      report.install_microseconds =
           std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
       _exit(result == ERROR_SUCCESS ? 0 : 1);
     }
@@ -198,72 +200,109 @@ TEST_F(KilledInstall, AtPointsSpreadOverTheInstallLeavesAllOrNothing) {
     }
     int status = 0;
     EXPECT_EQ(waitpid(child, &status, 0), child);
-    if (WIFEXITED(status)) {
-      EXPECT_EQ(WEXITSTATUS(status), 0) << "an install that was not killed failed";
-    }
-    return std::chrono::microseconds(shared->install_microseconds);
-  };
-
-  // Once here (the children inherit the package check's verdict), then whole
-  // installs in children: their length (the shortest of three), and what they leave.
-  ASSERT_EQ(Install(package), ERROR_SUCCESS);
-  ASSERT_EQ(MsiConfigureProductExW(kBulk, 0, INSTALLSTATE_ABSENT, L""), ERROR_SUCCESS);
-  const auto removed_drive = Snapshot(drive);
-  std::chrono::microseconds length = std::chrono::microseconds::max();
-  std::map<std::string, std::uintmax_t> installed_files, installed_drive;
-  for (int run = 0; run < 3; ++run) {
-    length = std::min(length, run_install(nullptr));
-    ASSERT_EQ(MsiQueryProductStateW(kBulk), INSTALLSTATE_DEFAULT);
-    installed_files = Snapshot(install_dir_);
-    installed_drive = Snapshot(drive);
-    ASSERT_EQ(MsiConfigureProductExW(kBulk, 0, INSTALLSTATE_ABSENT, L""), ERROR_SUCCESS);
+    if (WIFEXITED(status)) EXPECT_EQ(WEXITSTATUS(status), 0) << "an install that was not killed failed";
+    return std::chrono::microseconds(report.install_microseconds);
   }
-  ASSERT_FALSE(installed_files.empty());
 
-  const int points = KillPointsWanted();
-  int kills = 0, completed = 0;
-  std::set<std::string> landed;  // the last message before each kill
-  // A point whose install ends before the kill is tried again, spread over that
-  // install's shorter length (the machine may have sped up since it was measured).
-  for (int point = 0, attempt = 0; point < points; ++attempt) {
-    const auto delay = length * (2 * point + 1) / (2 * points);
-    const std::chrono::microseconds took = run_install(&delay);
-    const bool killed = took.count() == 0;
-    kills += killed;
-    if (killed || attempt == 2) {
-      ++point;
-      attempt = -1;
-    } else {
-      length = std::min(length, took);
+  static void Run() {
+    void* mapping = mmap(nullptr, sizeof(ChildReport), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mapping, MAP_FAILED);
+    const std::unique_ptr<ChildReport, void (*)(ChildReport*)> report(
+        static_cast<ChildReport*>(mapping), [](ChildReport* unmapped) { munmap(unmapped, sizeof *unmapped); });
+    g_report = report.get();
+
+    // Once here (the children inherit the package check's verdict), then whole
+    // installs in children: their length (the shortest of three), and what they leave.
+    ASSERT_EQ(Install(), ERROR_SUCCESS);
+    ASSERT_EQ(Remove(), ERROR_SUCCESS);
+    removed_drive_ = Snapshot(Drive());
+    for (int run = 0; run < 3; ++run) {
+      length_ = std::min(length_, RunInstall(*report, nullptr));
+      ASSERT_EQ(MsiQueryProductStateW(kBulk), INSTALLSTATE_DEFAULT);
+      installed_files_ = Snapshot(InstallDir());
+      installed_drive_ = Snapshot(Drive());
+      ASSERT_EQ(Remove(), ERROR_SUCCESS);
     }
-    const std::string where = std::to_string(delay.count()) + " us of " + std::to_string(length.count()) +
-                              " us, after \"" + shared->last_message + "\"";
-    if (killed) landed.insert(shared->last_message);
-    // The next call completes or rolls back what the kill left.
-    const INSTALLSTATE state = MsiQueryProductStateW(kBulk);
-    if (state == INSTALLSTATE_DEFAULT) {
-      completed += killed;
-      EXPECT_EQ(Snapshot(install_dir_), installed_files) << "registered, but not all there: killed at " << where;
-      EXPECT_EQ(Snapshot(drive), installed_drive) << where;
-      ASSERT_EQ(MsiConfigureProductExW(kBulk, 0, INSTALLSTATE_ABSENT, L""), ERROR_SUCCESS) << where;
-    } else {
-      EXPECT_EQ(state, INSTALLSTATE_UNKNOWN) << where;
-      EXPECT_EQ(FilesUnder(install_dir_), 0u) << "not registered, but files left: killed at " << where;
-      EXPECT_EQ(Snapshot(drive), removed_drive) << where;
+    ASSERT_FALSE(installed_files_.empty());
+
+    const char* wanted = std::getenv("INSTALLER_VESK_KILL_POINTS");
+    points_ = wanted && std::atoi(wanted) > 0 ? std::atoi(wanted) : 10;
+    // A point whose install ends before the kill is tried again, spread over that
+    // install's shorter length (the machine may have sped up since it was measured).
+    for (int point = 0, attempt = 0; point < points_; ++attempt) {
+      const auto delay = length_ * (2 * point + 1) / (2 * points_);
+      const std::chrono::microseconds took = RunInstall(*report, &delay);
+      const bool killed = took.count() == 0;
+      if (killed || attempt == 2) {
+        ++point;
+        attempt = -1;
+      } else {
+        length_ = std::min(length_, took);
+      }
+      if (!killed) continue;
+      Kill k{std::to_string(delay.count()) + " us of " + std::to_string(length_.count()) + " us, after \"" +
+                 report->last_message + "\"",
+             MsiQueryProductStateW(kBulk)};  // the next call completes or rolls back what the kill left
+      k.files = Snapshot(InstallDir());
+      k.drive = Snapshot(Drive());
+      if (k.state == INSTALLSTATE_DEFAULT) ASSERT_EQ(Remove(), ERROR_SUCCESS) << k.where;
+      k.leftovers = Snapshot(home_->folder() / "packages").size() + Snapshot(home_->folder() / "backup").size();
+      k.reinstall = Install();
+      k.reinstalled = Snapshot(InstallDir());
+      ASSERT_EQ(Remove(), ERROR_SUCCESS) << k.where;
+      k.after_removal = Snapshot(InstallDir());
+      kills_.push_back(std::move(k));
     }
-    EXPECT_EQ(FilesUnder(home_.folder() / "packages"), 0u) << where;
-    EXPECT_EQ(FilesUnder(home_.folder() / "backup"), 0u) << where;
-    // And the product installs and goes again.
-    ASSERT_EQ(Install(package), ERROR_SUCCESS) << "after a kill at " << where;
-    EXPECT_EQ(Snapshot(install_dir_), installed_files) << where;
-    ASSERT_EQ(MsiConfigureProductExW(kBulk, 0, INSTALLSTATE_ABSENT, L""), ERROR_SUCCESS) << where;
-    EXPECT_EQ(FilesUnder(install_dir_), 0u) << where;
   }
-  EXPECT_GE(kills, points / 2) << "only " << kills << " of " << points << " kills hit the install";
-  std::printf(
-      "[ kill test ] %d points over %lld us: %d kills hit the install (%d found it complete, %d rolled back), after %zu "
-      "distinct actions or files\n",
-      points, static_cast<long long>(length.count()), kills, completed, kills - completed, landed.size());
+
+  static inline msi_test::ScopedEngineHome* home_ = nullptr;
+  static inline std::chrono::microseconds length_ = std::chrono::microseconds::max();
+  static inline int points_ = 0;
+  static inline Files installed_files_, installed_drive_, removed_drive_;
+  static inline std::vector<Kill> kills_;
+};
+
+TEST_F(KillSweep, MostKillsLandInsideTheInstall) {
+  std::set<std::string> landed;
+  std::size_t completed = 0;
+  for (const Kill& k : kills_) {
+    landed.insert(k.where.substr(k.where.find("after")));
+    completed += k.state == INSTALLSTATE_DEFAULT;
+  }
+  EXPECT_GE(kills_.size(), static_cast<std::size_t>(points_ / 2))
+      << "only " << kills_.size() << " of " << points_ << " kills hit the install";
+  std::printf("[ kill test ] %d points over %lld us: %zu kills hit the install (%zu found it complete), after %zu "
+              "distinct messages\n",
+              points_, static_cast<long long>(length_.count()), kills_.size(), completed, landed.size());
+}
+
+TEST_F(KillSweep, AnInstallFoundRegisteredIsWhole) {
+  for (const Kill& k : kills_) {
+    if (k.state != INSTALLSTATE_DEFAULT) continue;
+    EXPECT_EQ(k.files, installed_files_) << "registered, but not all there: killed at " << k.where;
+    EXPECT_EQ(k.drive, installed_drive_) << k.where;
+  }
+}
+
+TEST_F(KillSweep, AnInstallNotRegisteredLeavesNothing) {
+  for (const Kill& k : kills_) {
+    if (k.state == INSTALLSTATE_DEFAULT) continue;
+    EXPECT_EQ(k.state, INSTALLSTATE_UNKNOWN) << k.where;
+    EXPECT_TRUE(k.files.empty()) << "not registered, but files left: killed at " << k.where;
+    EXPECT_EQ(k.drive, removed_drive_) << k.where;
+  }
+}
+
+TEST_F(KillSweep, TheStateFolderKeepsNoJournalledFiles) {
+  for (const Kill& k : kills_) EXPECT_EQ(k.leftovers, 0u) << k.where;
+}
+
+TEST_F(KillSweep, TheProductInstallsAndGoesAgain) {
+  for (const Kill& k : kills_) {
+    EXPECT_EQ(k.reinstall, ERROR_SUCCESS) << "after a kill at " << k.where;
+    EXPECT_EQ(k.reinstalled, installed_files_) << k.where;
+    EXPECT_TRUE(k.after_removal.empty()) << k.where;
+  }
 }
 
 }  // namespace
