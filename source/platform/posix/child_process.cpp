@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "named_object.h"
+#include "error_from_errno.h"
 #include "ovra/strings.h"
 
 extern char** environ;

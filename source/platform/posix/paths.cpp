@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <string>
 
-#include "state_folder.h"
-#include "named_object.h"
+#include "error_from_errno.h"
 #include "ovra/strings.h"
+#include "state_folder.h"
 
 namespace platform {
 
