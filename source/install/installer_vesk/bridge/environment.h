@@ -1,6 +1,6 @@
 // Per-environment state of the bridge: the class table, the instance cache, the
-// tracer and the script functions the bridge needs. One instance per Node-API environment
-// (the main thread, or a worker thread that loads the addon too).
+// tracer and the script functions the bridge needs. One instance per Node-API
+// environment (the main thread, or a worker thread that loads the addon too).
 #pragma once
 
 #include <napi.h>
