@@ -124,7 +124,7 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
     addMethod(*wrapper, "report", &Bench::report);
     return wrapper;
   };
-  electron::node_interop::RegisterModule(env, exports, std::move(factories));
+  electron::node_interop::RegisterModule(env, exports, std::move(factories), {});  // nothing traced
   exports.Set("bareEchoInt32", Napi::Function::New(env, BareEchoInt32));
   exports.Set("bareEchoString", Napi::Function::New(env, BareEchoString));
   exports.Set("bareEchoWString", Napi::Function::New(env, BareEchoWString));

@@ -7,6 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -16,9 +20,9 @@
 #include <vector>
 
 #include "installer_vesk/bridge/class_registry.h"
-#include "installer_vesk/trace_classes.h"
 #include "ovra/exception.h"
 #include "ovra/progress_callback.h"
+#include "ovra/tracer.h"
 
 namespace bridge_test {
 
@@ -294,6 +298,66 @@ class Gate {
   std::wstring order_;
 };
 
+// The addon's tracer, as the bridge's records need one: once turned on, each
+// record is a line "HH:MM:SS<tab>record" of bridge_test.log in the working
+// directory, as in the installer's log.
+class LogTracer final : public ovra::ITracer {
+ public:
+  // A static object: no reference counting.
+  std::int32_t AddRef() override { return 1; }
+  std::int32_t Release() override { return 1; }
+  ovra::result_t QueryInterface(ovra::iid_t, void** object) override {
+    *object = static_cast<ovra::ITracer*>(this);
+    return ovra::kResultOk;
+  }
+
+  ovra::result_t GetRecordBuffer(std::uint32_t, char** buffer, std::size_t size) override {
+    void* grown = isOn() ? std::realloc(*buffer, size == 0 ? 1 : size) : nullptr;
+    if (grown == nullptr) std::free(*buffer);
+    *buffer = static_cast<char*>(grown);
+    return ovra::kResultOk;
+  }
+  ovra::result_t WriteRecord(char* buffer, std::size_t length) override {
+    const std::unique_ptr<char, void (*)(void*)> owned(buffer, std::free);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file_ == nullptr || buffer == nullptr) return ovra::kResultOk;
+    const std::time_t now = std::time(nullptr);
+    char stamp[16];
+    const std::size_t stampLength = std::strftime(stamp, sizeof stamp, "%H:%M:%S\t", std::localtime(&now));
+    std::fwrite(stamp, 1, stampLength, file_);
+    std::fwrite(buffer, 1, length, file_);
+    std::fputc('\n', file_);
+    std::fflush(file_);
+    return ovra::kResultOk;
+  }
+
+  // "tracer_controller".turnOnTraces: 0, or kResultUnspecified when the log cannot be opened.
+  std::int32_t turnOn() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file_ == nullptr) file_ = std::fopen("bridge_test.log", "a");  // text mode: the system's line ends
+    return file_ != nullptr ? ovra::kResultOk : ovra::kResultUnspecified;
+  }
+
+ private:
+  bool isOn() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return file_ != nullptr;
+  }
+
+  std::mutex mutex_;
+  std::FILE* file_ = nullptr;  // open until the process ends
+};
+
+LogTracer& Tracer() {
+  static LogTracer* const tracer = new LogTracer;  // never destroyed: sinks may report during exit
+  return *tracer;
+}
+
+class TraceController {
+ public:
+  std::int32_t turnOnTraces() { return Tracer().turnOn(); }
+};
+
 }  // namespace bridge_test
 
 namespace electron::node_interop::v8_helpers::type_converters {
@@ -336,7 +400,7 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
   using bridge_test::Other;
   using bridge_test::Probe;
   using bridge_test::Reporter;
-  using installer::TraceController;
+  using bridge_test::TraceController;
   electron::node_interop::FactoryTable factories;
   factories["probe"] = Serve<Probe>(
       METHOD(Probe, echoBool), METHOD(Probe, echoInt32), METHOD(Probe, echoUInt32), METHOD(Probe, echoString),
@@ -358,7 +422,8 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
   factories["broken"] = [](Napi::Env) -> std::shared_ptr<electron::node_interop::v8_helpers::wrappers::IObjectWrapper> {
     throw std::runtime_error("construction failed");
   };
-  return electron::node_interop::RegisterModule(env, exports, std::move(factories));
+  electron::node_interop::BridgeTrace trace{ovra::objptr_t<ovra::ITracer>::Retain(&bridge_test::Tracer()), 700, "bl\t"};
+  return electron::node_interop::RegisterModule(env, exports, std::move(factories), std::move(trace));
 }
 
 }  // namespace

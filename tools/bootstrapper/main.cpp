@@ -2,7 +2,6 @@
 // and tests. It does what the product's setup program does, without a splash window.
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,14 +11,12 @@
 #include <vector>
 
 #include "installer_vesk/bootstrapper_objects.h"
+#include "msi_wrapper/package_file.h"
 #include "ovra/strings.h"
 #include "platform/child_process.h"
 #include "platform/named_event.h"
+#include "platform/paths.h"
 #include "platform/shared_memory.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -28,7 +25,7 @@ constexpr char kUsage[] =
     "                    -- PROGRAM [ARGUMENT]...\n"
     "\n"
     "Creates the package-ready and hide-splash events and the command-line block, writes\n"
-    "its own command line into the block, copies FILE into DIR as velkor_installer.msi,\n"
+    "its own command line into the block, copies FILE into DIR as %s,\n"
     "signals that the package is ready and starts PROGRAM with DIR as its working\n"
     "directory. It says when the user interface asks to hide the splash screen; when\n"
     "PROGRAM ends it removes its objects and exits with PROGRAM's exit code. Ctrl+C\n"
@@ -44,7 +41,6 @@ constexpr char kUsage[] =
     "\n"
     "Exit status: PROGRAM's; 1 when a step fails before PROGRAM ends; 2 for a usage error.\n";
 
-constexpr wchar_t kPackageFileName[] = L"velkor_installer.msi";
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
 
@@ -63,12 +59,11 @@ void Say(const std::string& text) {
 
 std::string Narrow(const std::wstring& text) { return ovra::Utf8FromWide(text); }
 
-std::filesystem::path PathOf(const std::wstring& text) {
-#ifdef _WIN32
-  return std::filesystem::path(text);
-#else
-  return std::filesystem::path(Narrow(text));
-#endif
+std::filesystem::path PathOf(const std::wstring& text) { return platform::PathFromWide(text); }
+
+// kUsage names the package file through its one %s.
+void PrintUsage(std::FILE* stream) {
+  std::fprintf(stream, kUsage, Narrow(installer::msi_wrapper::DefaultMsiFileName).c_str());
 }
 
 // False (after saying why) for a usage error.
@@ -158,7 +153,7 @@ bool ExtractPackage(const Options& options) {
   std::error_code error;
   const std::filesystem::path directory = PathOf(options.directory);
   std::filesystem::create_directories(directory, error);
-  const std::filesystem::path target = directory / PathOf(kPackageFileName);
+  const std::filesystem::path target = directory / PathOf(installer::msi_wrapper::DefaultMsiFileName);
   if (!error) {
     std::filesystem::copy_file(PathOf(options.package), target, std::filesystem::copy_options::overwrite_existing,
                                error);
@@ -171,42 +166,19 @@ bool ExtractPackage(const Options& options) {
 }
 
 // Puts a copy of PROGRAM into DIR under the host name and makes that copy the
-// program to start. On POSIX a hard link does when DIR is on the same file system;
-// on Windows it would not: no link of a running executable can be deleted.
+// program to start.
 bool CopyHost(Options& options) {
   const std::filesystem::path source = PathOf(options.program[0]);
   const std::filesystem::path target = PathOf(options.directory) / PathOf(options.host_name);
   std::error_code error;
-  std::filesystem::remove(target, error);
-  bool linked = false;
-#ifndef _WIN32
-  std::filesystem::create_hard_link(source, target, error);
-  linked = !error;
-#endif
-  if (!linked) {
-    std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
-  }
+  platform::CopyExecutable(source, target, error);
   if (error) {
     Say("cannot copy " + source.u8string() + " to " + target.u8string() + ": " + error.message());
     return false;
   }
-#ifdef _WIN32
-  options.program[0] = target.wstring();
-#else
-  options.program[0] = ovra::WideFromUtf8(target.u8string());
-#endif
+  options.program[0] = platform::WideFromPath(target);
   return true;
 }
-
-// From now on Ctrl+C is for the user interface alone, as a shell leaves it to the
-// job it waits for. Set only once the child runs: POSIX children would inherit an
-// ignored SIGINT (a Windows handler routine is not inherited).
-#ifdef _WIN32
-BOOL WINAPI IgnoreCtrlC(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
-void LeaveCtrlCToChild() { SetConsoleCtrlHandler(IgnoreCtrlC, TRUE); }
-#else
-void LeaveCtrlCToChild() { std::signal(SIGINT, SIG_IGN); }
-#endif
 
 bool SignalReady(HandshakeObjects& objects) {
   if (platform::ErrorCode error = objects.ready.Set()) {
@@ -221,11 +193,11 @@ int Run(const std::vector<std::wstring>& arguments, const std::wstring& command_
   Options options;
   bool help = false;
   if (!ParseOptions(arguments, options, help)) {
-    std::fputs(kUsage, stderr);
+    PrintUsage(stderr);
     return kUsageError;
   }
   if (help) {
-    std::fputs(kUsage, stdout);
+    PrintUsage(stdout);
     return 0;
   }
 
@@ -249,7 +221,9 @@ int Run(const std::vector<std::wstring>& arguments, const std::wstring& command_
   if (platform::ErrorCode error = interface_process.Start(options.program, options.directory)) {
     Say("cannot start " + Narrow(options.program[0]) + ": " + std::to_string(error));
   } else {
-    LeaveCtrlCToChild();
+    // From now on Ctrl+C is for the user interface alone, as a shell leaves it to
+    // the job it waits for; set only now, so that the child does not inherit it.
+    platform::IgnoreInterrupts();
     if (delayed) {
       std::this_thread::sleep_for(std::chrono::milliseconds(options.ready_delay_ms));
       SignalReady(objects);
@@ -274,15 +248,7 @@ int Run(const std::vector<std::wstring>& arguments, const std::wstring& command_
 
 }  // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-  return Run(std::vector<std::wstring>(argv, argv + argc), GetCommandLineW());
-}
-#else
+// The user interface expects a Windows command line in the block.
 int main(int argc, char** argv) {
-  std::vector<std::wstring> arguments;
-  for (int i = 0; i < argc; ++i) arguments.push_back(ovra::WideFromUtf8(argv[i]));
-  // The user interface expects a Windows command line.
-  return Run(arguments, platform::JoinCommandLine(arguments));
+  return Run(platform::ProcessArguments(argc, argv), platform::ProcessCommandLine(argc, argv));
 }
-#endif

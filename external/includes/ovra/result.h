@@ -16,7 +16,6 @@ using result_t = std::int32_t;
 // Reinterprets the 32 bits of a code written in hexadecimal as a result_t.
 constexpr result_t MakeResult(std::uint32_t bits) { return static_cast<result_t>(bits); }
 
-constexpr bool IsSuccess(result_t code) { return code >= 0; }
 constexpr bool IsFailure(result_t code) { return code < 0; }
 
 // General codes (facility 0).

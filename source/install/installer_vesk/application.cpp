@@ -4,6 +4,7 @@
 #include "installer_vesk/log_option.h"
 #include "installer_vesk/msi_package_info.h"
 #include "installer_vesk/msi_setup_manager.h"
+#include "installer_vesk/trace_record.h"
 #include "installer_vesk/tracer.h"
 #include "ovra/strings.h"
 

@@ -6,10 +6,10 @@
 
 #include "installer_vesk/bootstrapper_objects.h"
 #include "installer_vesk/interop_helpers.h"
-#include "installer_vesk/tracer.h"
+#include "installer_vesk/trace_record.h"
 #include "msi_wrapper/msi_database.h"
+#include "msi_wrapper/package_file.h"
 #include "msi_wrapper/product_info.h"
-#include "msi_wrapper/setup_engine.h"
 #include "platform/named_event.h"
 #include "platform/os_version.h"
 #include "platform/shell_start.h"

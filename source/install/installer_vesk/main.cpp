@@ -2,6 +2,7 @@
 #include <napi.h>
 
 #include <memory>
+#include <utility>
 
 #include "installer_vesk/application.h"
 #include "installer_vesk/bridge/class_registry.h"
@@ -13,6 +14,8 @@
 #include "installer_vesk/msi_setup_manager.h"
 #include "installer_vesk/named_object_trace.h"
 #include "installer_vesk/trace_classes.h"
+#include "installer_vesk/trace_record.h"
+#include "installer_vesk/tracer.h"
 
 namespace installer {
 namespace {
@@ -103,7 +106,11 @@ namespace {
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
   installer::TraceMsiDiagnostics();
   installer::TraceNamedObjectRefusals();
-  return electron::node_interop::RegisterModule(env, exports, installer::MakeFactoryTable());
+  // The bridge's records are the installer's own; the process-wide tracer lives
+  // as long as the process (its reference count is not used).
+  electron::node_interop::BridgeTrace trace{ovra::objptr_t<ovra::ITracer>::Retain(installer::GetTracer().get()),
+                                            installer::kInstallerTraceLevel, installer::kInstallerTag};
+  return electron::node_interop::RegisterModule(env, exports, installer::MakeFactoryTable(), std::move(trace));
 }
 
 }  // namespace

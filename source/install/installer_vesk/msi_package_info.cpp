@@ -7,7 +7,7 @@
 #include "installer_vesk/interop_helpers.h"
 #include "installer_vesk/msi_ready.h"
 #include "msi_wrapper/msi_database.h"
-#include "msi_wrapper/setup_engine.h"
+#include "msi_wrapper/package_file.h"
 
 namespace installer {
 namespace {

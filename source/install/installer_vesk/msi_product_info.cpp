@@ -1,8 +1,8 @@
 #include "installer_vesk/msi_product_info.h"
 
 #include "installer_vesk/msi_ready.h"
+#include "msi_wrapper/package_file.h"
 #include "msi_wrapper/package_queries.h"
-#include "msi_wrapper/setup_engine.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "installer_vesk/bootstrapper_objects.h"
-#include "installer_vesk/tracer.h"
+#include "installer_vesk/trace_record.h"
 #include "platform/named_event.h"
 
 namespace installer {

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "installer_vesk/msi_ready.h"
+#include "installer_vesk/trace_record.h"
 #include "installer_vesk/tracer.h"
 #include "ovra/strings.h"
 

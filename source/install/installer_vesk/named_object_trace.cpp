@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "installer_vesk/tracer.h"
+#include "installer_vesk/trace_record.h"
 #include "platform/named_object_diagnostics.h"
 
 namespace installer {

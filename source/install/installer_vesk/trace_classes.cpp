@@ -1,5 +1,6 @@
 #include "installer_vesk/trace_classes.h"
 
+#include "installer_vesk/trace_record.h"
 #include "installer_vesk/tracer.h"
 
 namespace installer {

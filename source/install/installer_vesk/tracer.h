@@ -1,4 +1,4 @@
-// The process-wide trace writer, its log files, and the builder of one trace record.
+// The process-wide trace writer and its log files.
 #pragma once
 
 #include <atomic>
@@ -9,30 +9,20 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
-#include <type_traits>
 
+#include "installer_vesk/trace_record.h"
 #include "ovra/result.h"
 #include "ovra/tracer.h"
 
 namespace installer {
-
-// Records of the installer's own code, and the "tracer closed" record.
-constexpr std::uint32_t kInstallerTraceLevel = 700;
-// The command line and the Windows version text.
-constexpr std::uint32_t kDetailTraceLevel = 800;
-// A record may grow past its first block only when this level is accepted.
-constexpr std::uint32_t kRecordGrowthLevel = 1000;
-// First block size of every record.
-constexpr std::size_t kRecordInitialCapacity = 512;
 
 // Writes records to the installer ("INST") log and names the Windows Installer ("MSI") log.
 // A record of level L is accepted when L <= level. Every line of the log is the local
 // time "HH:MM:SS", a tab and the record; lines end in text mode and are flushed at once.
 class Tracer final : public ovra::ITracer {
  public:
-  // Both log names are formed from the local time of `created` and never change
-  // except through the setters.
+  // Both log names are formed from the local time of `created`; only
+  // SetInstallerLogName and SetLogDirectory change them.
   explicit Tracer(std::time_t created);
   // Writes "tracer closed" at level 700 when the log is open, then closes it.
   ~Tracer();
@@ -66,7 +56,6 @@ class Tracer final : public ovra::ITracer {
   std::string GetInstallerLogName() const;
   void SetInstallerLogName(std::string name);
   std::string GetMsiLogName() const;
-  void SetMsiLogName(std::string name);
   // Names both logs `directory` followed by the file names they had when the
   // tracer was created, so that a later directory replaces an earlier one
   // instead of nesting in it. An empty directory changes nothing. An open log
@@ -90,102 +79,5 @@ std::string PrefixDirectory(const std::string& directory, const std::string& nam
 
 // The process-wide tracer, created on first use.
 std::shared_ptr<Tracer> GetTracer();
-
-// Formatting state changes for TraceRecord, in the manner of the iostream manipulators.
-namespace trace_format {
-struct Base {
-  int radix;
-};
-struct ShowBase {
-  bool on;
-};
-struct Width {
-  int width;
-};
-struct Fill {
-  char fill;
-};
-constexpr Base dec{10};
-constexpr Base hex{16};
-// A "0x" prefix on hexadecimal numbers.
-constexpr ShowBase showbase{true};
-constexpr ShowBase noshowbase{false};
-// Minimum width of the next number only; the prefix and sign count as in printf.
-constexpr Width setw(int width) { return Width{width}; }
-// Padding character; '0' pads between sign or prefix and digits, any other in front.
-constexpr Fill setfill(char fill) { return Fill{fill}; }
-}  // namespace trace_format
-
-// Builds one record in a block obtained from the tracer and writes it on End() or
-// destruction. The record starts with a 512-byte block at its own level; a longer record
-// asks for more at level 1000, and when that is declined the whole record is dropped.
-// Text is kept as UTF-8; wide text is converted. Never throws.
-class TraceRecord {
- public:
-  // A record for the process-wide tracer.
-  explicit TraceRecord(std::uint32_t level);
-  // A record for `tracer`, which must outlive it.
-  TraceRecord(ovra::ITracer& tracer, std::uint32_t level);
-  ~TraceRecord();
-
-  TraceRecord(TraceRecord&& other) noexcept;
-  TraceRecord(const TraceRecord&) = delete;
-  TraceRecord& operator=(const TraceRecord&) = delete;
-  TraceRecord& operator=(TraceRecord&&) = delete;
-
-  // False once the record is declined or dropped, and after End().
-  bool IsEnabled() const { return block_ != nullptr; }
-  // Writes the record now; later appends are ignored.
-  void End();
-
-  TraceRecord& operator<<(std::string_view text);
-  TraceRecord& operator<<(const char* text);
-  TraceRecord& operator<<(char c);
-  TraceRecord& operator<<(const std::wstring& text);
-  TraceRecord& operator<<(const wchar_t* text);
-  TraceRecord& operator<<(bool value);  // "true" or "false"
-
-  // Integers (signed char and unsigned char included) in the current base; a negative
-  // number in hexadecimal shows the bits of its own type, as iostreams do.
-  template <typename T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
-                                             !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
-                                             !std::is_same_v<T, char16_t> && !std::is_same_v<T, char32_t>,
-                                         int> = 0>
-  TraceRecord& operator<<(T value) {
-    if constexpr (std::is_signed_v<T>) {
-      if (radix_ == 10 && value < 0) {
-        AppendInteger(0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(value)), true);
-        return *this;
-      }
-    }
-    AppendInteger(static_cast<std::uint64_t>(static_cast<std::make_unsigned_t<T>>(value)), false);
-    return *this;
-  }
-
-  TraceRecord& operator<<(trace_format::Base base);
-  TraceRecord& operator<<(trace_format::ShowBase show);
-  TraceRecord& operator<<(trace_format::Width width);
-  TraceRecord& operator<<(trace_format::Fill fill);
-
- private:
-  void Append(const char* data, std::size_t size);
-  void AppendInteger(std::uint64_t magnitude, bool negative);
-  void AppendPadded(std::string_view sign, std::string_view prefix, std::string_view digits);
-  void Drop();
-
-  std::shared_ptr<Tracer> owner_;  // keeps the process-wide tracer alive
-  ovra::ITracer* tracer_ = nullptr;
-  char* block_ = nullptr;
-  std::size_t capacity_ = 0;
-  std::size_t used_ = 0;
-  int radix_ = 10;
-  bool show_base_ = false;
-  char fill_ = ' ';
-  int width_ = 0;
-};
-
-// A record of the installer's own code: the tag "bl" and a tab, then what follows.
-TraceRecord InstallerRecord(std::uint32_t level = kInstallerTraceLevel);
-TraceRecord InstallerRecord(ovra::ITracer& tracer, std::uint32_t level = kInstallerTraceLevel);
 
 }  // namespace installer

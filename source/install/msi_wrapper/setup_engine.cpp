@@ -8,8 +8,6 @@
 
 namespace installer::msi_wrapper {
 
-const std::wstring DefaultMsiFileName = L"velkor_installer.msi";
-
 namespace {
 
 // ERROR, WARNING, OUTOFDISKSPACE, ACTIONSTART, ACTIONDATA and PROGRESS.

@@ -16,13 +16,11 @@
 #include <vector>
 
 #include "msi_wrapper/msi_api.h"
+#include "msi_wrapper/package_file.h"
 #include "msi_wrapper/setup_parameters.h"
 #include "msi_wrapper/setup_progress.h"
 
 namespace installer::msi_wrapper {
-
-// The product package's file name, opened in the process's current directory.
-extern const std::wstring DefaultMsiFileName;
 
 // Answers a record with IDOK (go on), IDCANCEL (cancel) or 0.
 using SetupProgressCallback = std::function<int(const SetupProgress&)>;

@@ -10,10 +10,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <thread>
 
-#include "named_object.h"
+#include "error_from_errno.h"
 #include "ovra/strings.h"
 
 extern char** environ;
@@ -152,5 +153,15 @@ ErrorCode ChildProcess::Terminate() {
 }
 
 bool ChildProcess::IsStarted() const { return state_ != nullptr; }
+
+std::vector<std::wstring> ProcessArguments(int argc, char** argv) {
+  std::vector<std::wstring> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(ovra::WideFromUtf8(argv[i]));
+  return arguments;
+}
+
+std::wstring ProcessCommandLine(int argc, char** argv) { return JoinCommandLine(ProcessArguments(argc, argv)); }
+
+void IgnoreInterrupts() { std::signal(SIGINT, SIG_IGN); }
 
 }  // namespace platform

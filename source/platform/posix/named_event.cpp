@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "error_from_errno.h"
 #include "named_object.h"
 
 namespace platform {
@@ -108,8 +109,6 @@ ErrorCode NamedEvent::Create(const std::wstring& name) {
 }
 
 void NamedEvent::Close() { state_.reset(); }
-
-bool NamedEvent::IsOpen() const { return state_ != nullptr; }
 
 ErrorCode NamedEvent::Set() {
   if (!state_) return kErrorInvalidHandle;

@@ -13,6 +13,7 @@
 #include <new>
 #include <string_view>
 
+#include "error_from_errno.h"
 #include "ovra/strings.h"
 #include "platform/named_object_diagnostics.h"
 
@@ -74,24 +75,6 @@ class CreationLock {
 };
 
 }  // namespace
-
-ErrorCode ErrorFromErrno(int error) {
-  switch (error) {
-    case 0: return kErrorSuccess;
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
-    case EACCES:
-    case EPERM: return kErrorAccessDenied;
-    case EBADF: return kErrorInvalidHandle;
-    case ENOMEM: return kErrorNotEnoughMemory;
-    case EMFILE:
-    case ENFILE: return kErrorTooManyOpenFiles;
-    case ENOSPC: return kErrorDiskFull;
-    case EINVAL: return kErrorInvalidParameter;
-    case ENAMETOOLONG: return kErrorNameTooLong;
-    default: return kErrorInternal;
-  }
-}
 
 AcceptedOwnerSource SetAcceptedOwnerSource(AcceptedOwnerSource source) {
   return accepted_owner.exchange(source ? source : &EffectiveUser);

@@ -1,5 +1,5 @@
 // Shared machinery of the POSIX named objects (events and shared-memory blocks):
-// name mapping, Win32 codes for errno values, and one published segment per object.
+// name mapping and one published segment per object.
 // The scheme is described in platform/shared_memory.h.
 #pragma once
 
@@ -13,9 +13,6 @@
 #include "platform/error_code.h"
 
 namespace platform::posix_detail {
-
-// The Win32 code closest to an errno value (ENOENT 2, EACCES 5, ...).
-ErrorCode ErrorFromErrno(int error);
 
 // The shm name of a Windows object name, or a Win32 error.
 ErrorCode MapObjectName(const std::wstring& name, std::string& posix_name);

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "named_object.h"
+#include "error_from_errno.h"
 
 namespace platform {
 

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <string>
 
-#include "state_folder.h"
-#include "named_object.h"
+#include "error_from_errno.h"
 #include "ovra/strings.h"
+#include "state_folder.h"
 
 namespace platform {
 
@@ -35,6 +35,17 @@ ErrorCode GetExecutablePath(std::wstring& path) {
   }
   path = ovra::WideFromUtf8(target);
   return kErrorSuccess;
+}
+
+std::filesystem::path PathFromWide(const std::wstring& path) { return std::filesystem::path(ovra::Utf8FromWide(path)); }
+
+std::wstring WideFromPath(const std::filesystem::path& path) { return ovra::WideFromUtf8(path.string()); }
+
+void CopyExecutable(const std::filesystem::path& source, const std::filesystem::path& target,
+                    std::error_code& error) {
+  std::filesystem::remove(target, error);
+  std::filesystem::create_hard_link(source, target, error);
+  if (error) std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
 }
 
 }  // namespace platform

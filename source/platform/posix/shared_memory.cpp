@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "error_from_errno.h"
 #include "named_object.h"
 
 namespace platform {
@@ -50,8 +51,6 @@ ErrorCode SharedMemory::Open(const std::wstring& name) {
 }
 
 void SharedMemory::Close() { state_.reset(); }
-
-bool SharedMemory::IsOpen() const { return state_ != nullptr; }
 
 ErrorCode SharedMemory::Map(ViewAccess access, std::size_t size, SharedMemoryView& view) const {
   if (!state_) return kErrorInvalidHandle;

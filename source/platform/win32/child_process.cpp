@@ -1,8 +1,10 @@
 #include "platform/child_process.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "kernel_handle.h"
 
@@ -89,5 +91,21 @@ ErrorCode ChildProcess::Terminate() {
 }
 
 bool ChildProcess::IsStarted() const { return state_ != nullptr; }
+
+std::vector<std::wstring> ProcessArguments(int, char**) {
+  int count = 0;
+  const std::unique_ptr<LPWSTR, decltype(&LocalFree)> arguments(CommandLineToArgvW(GetCommandLineW(), &count),
+                                                                 &LocalFree);
+  if (arguments == nullptr) return {};
+  return std::vector<std::wstring>(arguments.get(), arguments.get() + count);
+}
+
+std::wstring ProcessCommandLine(int, char**) { return GetCommandLineW(); }
+
+namespace {
+BOOL WINAPI TakeCtrlC(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+}  // namespace
+
+void IgnoreInterrupts() { SetConsoleCtrlHandler(TakeCtrlC, TRUE); }
 
 }  // namespace platform

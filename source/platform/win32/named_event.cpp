@@ -36,8 +36,6 @@ ErrorCode NamedEvent::Create(const std::wstring& name) {
 
 void NamedEvent::Close() { state_.reset(); }
 
-bool NamedEvent::IsOpen() const { return state_ != nullptr; }
-
 ErrorCode NamedEvent::Set() {
   if (!state_) return ERROR_INVALID_HANDLE;
   return SetEvent(state_->handle.get()) ? kErrorSuccess : GetLastError();

@@ -38,4 +38,13 @@ ErrorCode GetExecutablePath(std::wstring& path) {
   return kErrorSuccess;
 }
 
+std::filesystem::path PathFromWide(const std::wstring& path) { return std::filesystem::path(path); }
+
+std::wstring WideFromPath(const std::filesystem::path& path) { return path.wstring(); }
+
+void CopyExecutable(const std::filesystem::path& source, const std::filesystem::path& target,
+                    std::error_code& error) {
+  std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
+}
+
 }  // namespace platform

@@ -43,8 +43,6 @@ ErrorCode SharedMemory::Open(const std::wstring& name) {
 
 void SharedMemory::Close() { state_.reset(); }
 
-bool SharedMemory::IsOpen() const { return state_ != nullptr; }
-
 ErrorCode SharedMemory::Map(ViewAccess access, std::size_t size, SharedMemoryView& view) const {
   if (!state_) return ERROR_INVALID_HANDLE;
   const DWORD rights = access == ViewAccess::kRead ? FILE_MAP_READ : FILE_MAP_ALL_ACCESS;

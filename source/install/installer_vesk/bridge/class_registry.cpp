@@ -18,8 +18,8 @@ Napi::Value Query(const Napi::CallbackInfo& info) {
 
 }  // namespace
 
-Napi::Object RegisterModule(Napi::Env env, Napi::Object exports, FactoryTable factories) {
-  BridgeEnvironment::Create(env, std::move(factories));
+Napi::Object RegisterModule(Napi::Env env, Napi::Object exports, FactoryTable factories, BridgeTrace trace) {
+  BridgeEnvironment::Create(env, std::move(factories), std::move(trace));
   exports.Set("query", Napi::Function::New(env, Query, "query"));
   return exports;
 }

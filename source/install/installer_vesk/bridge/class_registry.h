@@ -9,6 +9,7 @@
 #include "installer_vesk/bridge/environment.h"
 #include "installer_vesk/bridge/method.h"
 #include "installer_vesk/bridge/object_wrapper.h"
+#include "installer_vesk/bridge/trace.h"
 
 namespace electron::node_interop {
 
@@ -21,7 +22,8 @@ std::shared_ptr<v8_helpers::wrappers::ObjectWrapper<std::shared_ptr<T>>> MakeCla
 }
 
 // Sets up the bridge for this environment with `factories` and puts the function
-// `query` on `exports`. Call once from the module's init function.
-Napi::Object RegisterModule(Napi::Env env, Napi::Object exports, FactoryTable factories);
+// `query` on `exports`. The bridge traces what it drops through `trace`, whose
+// tracer must outlive every progress sink. Call once from the module's init function.
+Napi::Object RegisterModule(Napi::Env env, Napi::Object exports, FactoryTable factories, BridgeTrace trace);
 
 }  // namespace electron::node_interop

@@ -9,8 +9,8 @@
 
 namespace electron::node_interop {
 
-BridgeEnvironment::BridgeEnvironment(Napi::Env env, FactoryTable factories)
-    : factories_(std::move(factories)), builtIns_(env) {
+BridgeEnvironment::BridgeEnvironment(Napi::Env env, FactoryTable factories, BridgeTrace trace)
+    : factories_(std::move(factories)), trace_(std::move(trace)), builtIns_(env) {
   // Node-API has no call that sets a prototype; Object.setPrototypeOf does it.
   // Taken once, before any script can replace it.
   auto objectConstructor = env.Global().Get("Object").As<Napi::Object>();
@@ -19,8 +19,8 @@ BridgeEnvironment::BridgeEnvironment(Napi::Env env, FactoryTable factories)
   boundPrototype_ = Napi::Persistent(Napi::External<void>::New(env, nullptr));
 }
 
-BridgeEnvironment& BridgeEnvironment::Create(Napi::Env env, FactoryTable factories) {
-  auto* state = new BridgeEnvironment(env, std::move(factories));
+BridgeEnvironment& BridgeEnvironment::Create(Napi::Env env, FactoryTable factories, BridgeTrace trace) {
+  auto* state = new BridgeEnvironment(env, std::move(factories), std::move(trace));
   env.SetInstanceData(state);  // deleted when the environment is torn down
   return *state;
 }

@@ -1,6 +1,6 @@
-// Per-environment state of the bridge: the class table, the instance cache and
-// the script functions the bridge needs. One instance per Node-API environment
-// (the main thread, or a worker thread that loads the addon too).
+// Per-environment state of the bridge: the class table, the instance cache, the
+// tracer and the script functions the bridge needs. One instance per Node-API
+// environment (the main thread, or a worker thread that loads the addon too).
 #pragma once
 
 #include <napi.h>
@@ -15,6 +15,7 @@
 
 #include "installer_vesk/bridge/built_ins.h"
 #include "installer_vesk/bridge/object_wrapper.h"
+#include "installer_vesk/bridge/trace.h"
 
 namespace electron::node_interop {
 
@@ -25,7 +26,7 @@ using FactoryTable = std::unordered_map<std::string, ClassFactory>;
 class BridgeEnvironment {
  public:
   // Creates the environment's state; called once, from the module's init.
-  static BridgeEnvironment& Create(Napi::Env env, FactoryTable factories);
+  static BridgeEnvironment& Create(Napi::Env env, FactoryTable factories, BridgeTrace trace);
   static BridgeEnvironment& Get(Napi::Env env);
 
   // The script object of class `key`, created on first use and cached for the
@@ -49,10 +50,14 @@ class BridgeEnvironment {
   // The realm's built-in objects, which out-parameters are never written onto.
   const v8_helpers::BuiltInObjects& builtIns() const { return builtIns_; }
 
+  // Where the bridge traces what it drops.
+  const BridgeTrace& trace() const { return trace_; }
+
  private:
-  BridgeEnvironment(Napi::Env env, FactoryTable factories);
+  BridgeEnvironment(Napi::Env env, FactoryTable factories, BridgeTrace trace);
 
   FactoryTable factories_;
+  BridgeTrace trace_;
   std::map<std::string, std::shared_ptr<v8_helpers::wrappers::IObjectWrapper>> instances_;
   Napi::FunctionReference setPrototypeOf_;
   Napi::Reference<Napi::External<void>> boundPrototype_;

@@ -3,15 +3,18 @@
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
+#include "installer_vesk/bridge/environment.h"
 #include "installer_vesk/bridge/errors.h"
-#include "installer_vesk/tracer.h"
+#include "installer_vesk/bridge/trace.h"
 
 namespace electron::node_interop::v8_helpers::type_converters {
 
 struct SinkChannel {
   napi_env env = nullptr;  // used on the loop thread only
   std::thread::id loopThread;
+  BridgeTrace trace;  // the environment's, kept for reports made after it has gone
   Napi::Reference<Napi::Value> sink;  // released on the loop thread
   napi_threadsafe_function function = nullptr;
   std::mutex state;     // guards `closed` and every use of `function` off the loop thread
@@ -60,9 +63,12 @@ class Report final : public ReportBase {
   const V& value_;
 };
 
-void TraceDropped(const char* member, napi_status status) {
-  installer::InstallerRecord() << member << ": Failed to send wake up event with error "
-                               << static_cast<int>(status) << "; the report is dropped";
+void TraceDropped(const BridgeTrace& trace, const char* member, napi_status status) {
+  try {
+    WriteTraceRecord(trace, std::string(member) + ": Failed to send wake up event with error " +
+                                std::to_string(static_cast<int>(status)) + "; the report is dropped");
+  } catch (...) {  // out of memory: the record is lost; the reporter still gets 0
+  }
 }
 
 // Loop thread: calls the sink's member with the report's one argument, with
@@ -117,6 +123,7 @@ void Finalize(napi_env, void* data, void*) {
 CallbackBase::CallbackBase(Napi::Env env, Napi::Value sink) : channel_(std::make_shared<SinkChannel>()) {
   channel_->env = env;
   channel_->loopThread = std::this_thread::get_id();
+  channel_->trace = BridgeEnvironment::Get(env).trace();
   if (!sink.IsEmpty() && (sink.IsObject() || sink.IsFunction())) channel_->sink = Napi::Persistent(sink);
   auto* owner = new std::shared_ptr<SinkChannel>(channel_);
   napi_status status = napi_create_threadsafe_function(
@@ -149,7 +156,7 @@ void CallbackBase::handOver(ReportBase& report) {
     status = channel_->closed ? napi_closing
                               : napi_call_threadsafe_function(channel_->function, &report, napi_tsfn_blocking);
   }
-  if (status != napi_ok) return TraceDropped(report.member(), status);
+  if (status != napi_ok) return TraceDropped(channel_->trace, report.member(), status);
   report.waitUntilTaken();
 }
 

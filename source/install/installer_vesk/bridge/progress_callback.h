@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "installer_vesk/bridge/converters.h"
 #include "ovra/object.h"

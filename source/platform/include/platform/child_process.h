@@ -46,6 +46,19 @@ class ChildProcess {
   std::unique_ptr<State> state_;
 };
 
+// The running process's arguments, its program first, from main's. Windows: from
+// the wide command line (CommandLineToArgvW); `argv` is not used. POSIX: `argv`
+// converted from UTF-8.
+std::vector<std::wstring> ProcessArguments(int argc, char** argv);
+// The running process's command line as Windows gives it (GetCommandLineW); POSIX:
+// the arguments joined by JoinCommandLine.
+std::wstring ProcessCommandLine(int argc, char** argv);
+
+// Ctrl+C no longer ends this process; it still reaches its children. POSIX: SIGINT
+// is ignored, which children started afterwards inherit. Windows: a console
+// handler takes it, which children do not inherit.
+void IgnoreInterrupts();
+
 // One Windows command line from separate arguments, quoted so that
 // CommandLineToArgvW (and the C runtime) split it back into the same arguments.
 inline std::wstring JoinCommandLine(const std::vector<std::wstring>& arguments) {

@@ -50,7 +50,6 @@ class NamedEvent {
   // Creates a manual-reset event, not set; an existing one is opened instead. Full access.
   ErrorCode Create(const std::wstring& name);
   void Close();
-  bool IsOpen() const;
 
   // Sets the event; it stays set. 0, or the Win32 error (5 for a handle opened to wait).
   ErrorCode Set();

@@ -1,8 +1,11 @@
 // Paths the installer builds: the separator of the running system, the
-// machine's Program Files folder and the host executable.
+// machine's Program Files folder, the host executable, and wide paths as
+// filesystem paths.
 #pragma once
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/error_code.h"
 
@@ -30,5 +33,15 @@ ErrorCode GetProgramFilesFolder(std::wstring& folder);
 // doubles up to five times; a path still cut after that gives 0 and an empty path.
 // POSIX: the target of /proc/self/exe.
 ErrorCode GetExecutablePath(std::wstring& path);
+
+// A wide path as a filesystem path (POSIX: through UTF-8), and back.
+std::filesystem::path PathFromWide(const std::wstring& path);
+std::wstring WideFromPath(const std::filesystem::path& path);
+
+// Makes `target` (replaced when present) an executable copy of `source`. POSIX: a
+// hard link where the file system allows one, else a copy. Windows: always a
+// copy, since no link of a running executable can be deleted.
+void CopyExecutable(const std::filesystem::path& source, const std::filesystem::path& target,
+                    std::error_code& error);
 
 }  // namespace platform

@@ -87,7 +87,6 @@ class SharedMemory {
   // Opens an existing block for all access: 2 when no live process created it.
   ErrorCode Open(const std::wstring& name);
   void Close();
-  bool IsOpen() const;
 
   // Maps `size` bytes from offset 0. 0, or the Win32 error.
   ErrorCode Map(ViewAccess access, std::size_t size, SharedMemoryView& view) const;
