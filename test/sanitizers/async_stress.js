@@ -5,14 +5,13 @@
 // non-Error, fails it.
 //
 //   node test/sanitizers/async_stress.js [rounds]
-const { isolate } = require('../script/isolated_run');
 const classes = require('../script/script_classes');
 
 const rounds = Number(process.argv[2] || 5);
 const concurrency = 20;
 const deadlineMs = 300000;
 
-const workDir = isolate('installer-stress-');
+const workDir = classes.isolate('installer-stress-');
 
 let started = 0, completed = 0, doubleCallbacks = 0;
 const pending = new Set();

@@ -1,6 +1,9 @@
 'use strict';
 // The classes query() serves, for the tools calling every method (bridge fuzzer,
 // stress, soak); the keys are listed here only, and a key not served is skipped.
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
 
 const installerKeys = ['application', 'trace_helper', 'debug_configuration', 'tracer_controller',
   'msi_product_info', 'msi_package_info', 'msi_setup_manager', 'installer_controller'];
@@ -33,8 +36,24 @@ function discoverClasses(addon, keys) {
   return classes;
 }
 
-// discoverClasses over the installer addon and the test addon; load them only
-// once the process is isolated (isolated_run.js).
+// The tool's process works in a temporary folder with its own INSTALLER_VESK_HOME and a
+// harmless restart command, set before any addon is loaded: nothing it calls writes outside.
+function isolate(prefix) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  process.env.INSTALLER_VESK_HOME = path.join(dir, 'home');
+  process.env.INSTALLER_VESK_REBOOT_COMMAND = 'true';
+  process.chdir(dir);
+  return { dir, cleanUp() { process.chdir(os.tmpdir()); fs.rmSync(dir, { recursive: true, force: true }); } };
+}
+
+// The value of --name on the command line, a number if `fallback` is one.
+function option(name, fallback) {
+  const index = process.argv.indexOf(`--${name}`);
+  if (index < 0) return fallback;
+  return typeof fallback === 'number' ? Number(process.argv[index + 1]) : process.argv[index + 1];
+}
+
+// discoverClasses over the installer addon and the test addon, once the process is isolated.
 function discoverBothAddons() {
   const { bridgeTestAddon, installerAddon } = require('./addon_paths');
   return [[installerAddon, installerKeys], [bridgeTestAddon, testAddonKeys]]
@@ -87,6 +106,6 @@ function findArguments(object, method, callback) {
 }
 
 module.exports = {
-  installerKeys, testAddonKeys, mayCall, waitsByDesign, discoverClasses, discoverBothAddons, settle, anyValue,
+  isolate, option, installerKeys, testAddonKeys, mayCall, waitsByDesign, discoverClasses, discoverBothAddons, settle, anyValue,
   parameterCount, findArguments,
 };

@@ -7,13 +7,12 @@
 //   node --expose-gc soak.js --product CODE [--calls 10000] [--cycles 100]
 const fs = require('node:fs');
 const { installerAddon } = require('../script/addon_paths');
-const { option } = require('../script/isolated_run');
 const classes = require('../script/script_classes');
 
-const totalCalls = option('calls', 10000);
+const totalCalls = classes.option('calls', 10000);
 const warmUpCalls = Math.ceil(totalCalls / 5);
-const cycles = option('cycles', 100);
-const product = option('product', '');
+const cycles = classes.option('cycles', 100);
+const product = classes.option('product', '');
 
 const slack = { fds: 2, threads: 2, rssMiB: 8, rssShare: 0.1 };  // growth allowed over the baseline
 // The bridge keeps up to 20 workers; how many the first tenth started depends on timing.

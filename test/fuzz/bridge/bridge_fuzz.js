@@ -5,8 +5,8 @@
 // a callback called twice, after its call threw, or never; a sync call taking 60 s
 // aborts the process.   node test/fuzz/bridge/bridge_fuzz.js [--calls N] [--seed S]
 const { Worker } = require('node:worker_threads');
-const { isolate, option } = require('../../script/isolated_run');
 const classes = require('../../script/script_classes');
+const { isolate, option } = classes;
 
 const totalCalls = option('calls', 20000);
 const seed = option('seed', 13);

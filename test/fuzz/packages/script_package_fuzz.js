@@ -6,8 +6,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { buildDir, installerAddon } = require('../../script/addon_paths');
 const { copyHost } = require('../../script/child_process_helpers');
-const { isolate, option } = require('../../script/isolated_run');
-const { discoverClasses, findArguments } = require('../../script/script_classes');
+const { discoverClasses, findArguments, isolate, option } = require('../../script/script_classes');
 
 const packageName = 'velkor_installer.msi';
 const mutationsPerChild = 500;  // a batch: the damaged files on disk at once, and one child's share
