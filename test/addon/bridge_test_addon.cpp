@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -86,9 +87,7 @@ class Probe {
   }
 
   std::uint32_t sumWeights(std::vector<Point> points) {
-    std::uint32_t sum = 0;
-    for (const auto& point : points) sum += point.weight;
-    return sum;
+    return std::accumulate(points.begin(), points.end(), 0u, [](std::uint32_t sum, const Point& p) { return sum + p.weight; });
   }
   // Keeps the first `count` points, moved; appends new ones if fewer were given.
   std::int32_t resizePoints(std::vector<Point>& points, std::uint32_t count) {
@@ -165,44 +164,33 @@ class Reporter {
     const auto references = [&] {
       const std::int32_t count = sink->AddRef() - 1;
       sink->Release();
-      return count;
+      return std::to_wstring(count);
     };
-    const std::int32_t before = references();
+    const std::wstring before = references();
     void* object = nullptr;
     const ovra::result_t result = sink->QueryInterface(iid, &object);
-    const std::int32_t after = references();
+    const std::wstring after = references();
     if (object != nullptr) static_cast<installer::IProgressCallback*>(object)->Release();
-    return {std::to_wstring(result), std::to_wstring(before), std::to_wstring(after)};
+    return {std::to_wstring(result), before, after};
   }
 
   std::int32_t liveObjects() { return ovra::LiveObjectCount(); }
 
   // Keeps a sink for later reports; a report to it may come from inside one of its handlers.
+  // The previous sink, swapped into the parameter, is released after the lock.
   std::int32_t keepSink(Sink sink) {
-    {
-      std::lock_guard<std::mutex> lock(keptMutex_);
-      kept_.swap(sink);
-    }
-    return 0;  // the previous sink, now in `sink`, is released outside the lock
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    kept_.swap(sink);
+    return 0;
   }
   std::int32_t reportToKept(std::int32_t count) {
     CheckReports(count);
-    Sink sink;
-    {
-      // A copy: a handler may replace kept_ meanwhile (the lock is not held while reporting).
-      std::lock_guard<std::mutex> lock(keptMutex_);
-      sink = kept_;
-    }
+    const Sink sink = Kept();  // a copy: a handler may replace kept_ meanwhile
     if (!sink) throw std::logic_error("no sink kept");
     Report(sink, count);
     return 0;
   }
-  std::int32_t dropKept() {
-    Sink dropped;  // released outside the lock
-    std::lock_guard<std::mutex> lock(keptMutex_);
-    dropped.swap(kept_);
-    return 0;
-  }
+  std::int32_t dropKept() { return keepSink(Sink()); }
 
   // From a new thread, once releaseLate() was called (from any environment),
   // reports `count` steps and completed(); lateResults() then gives what each
@@ -210,16 +198,15 @@ class Reporter {
   std::int32_t reportWhenReleased(Sink sink, std::int32_t count) {
     CheckReports(count);
     std::thread([sink, count] {
-      {
-        std::unique_lock<std::mutex> lock(late.mutex);
-        late.releasedSignal.wait(lock, [] { return late.released; });
-      }
+      std::unique_lock<std::mutex> lock(late.mutex);
+      late.releasedSignal.wait(lock, [] { return late.released; });
+      lock.unlock();
       std::wstring results;
       for (std::int32_t i = 0; i < count; ++i) {
         results += std::to_wstring(sink->progressChanged(installer::ProgressData{i, L"late", true})) + L",";
       }
       results += std::to_wstring(sink->completed(count));
-      std::lock_guard<std::mutex> lock(late.mutex);
+      lock.lock();
       late.results = results;
     }).detach();
     return 0;
@@ -238,6 +225,11 @@ class Reporter {
  private:
   std::mutex keptMutex_;
   Sink kept_;
+
+  Sink Kept() {
+    std::lock_guard<std::mutex> lock(keptMutex_);
+    return kept_;
+  }
 
   static void CheckReports(std::int32_t count) {
     if (count > kMaxReports) throw std::length_error("too many reports");
@@ -323,8 +315,7 @@ class LogTracer final : public ovra::ITracer {
     if (file_ == nullptr || buffer == nullptr) return ovra::kResultOk;
     const std::time_t now = std::time(nullptr);
     char stamp[16];
-    const std::size_t stampLength = std::strftime(stamp, sizeof stamp, "%H:%M:%S\t", std::localtime(&now));
-    std::fwrite(stamp, 1, stampLength, file_);
+    std::fwrite(stamp, 1, std::strftime(stamp, sizeof stamp, "%H:%M:%S\t", std::localtime(&now)), file_);
     std::fwrite(buffer, 1, length, file_);
     std::fputc('\n', file_);
     std::fflush(file_);

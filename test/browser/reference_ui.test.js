@@ -1,8 +1,6 @@
 'use strict';
-// The reference installer page in a real browser (Debian's chromium, driven by
-// playwright-core): the page walks through a real install and removal of the
-// sample product, and a cancelled install of a larger package. A screenshot of
-// each page goes to <build>/reference-ui-screenshots/. Linux lane.
+// The reference installer page in Debian's chromium (playwright-core), Linux lane: a real
+// install and removal, and a cancelled install; screenshots in <build>/reference-ui-screenshots/.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn } = require('node:child_process');
@@ -26,16 +24,13 @@ after(async () => {
   if (browser) await browser.close();
 });
 
-// Starts the page's server under the bootstrapper (of the sample product, or
-// `packageFile`), opens the page at its package facts and runs
-// `steps(page, files)`; then the page's Close button must end the installer
-// with 0, the page having shown no script error.
+// Starts the page's server under the bootstrapper (the sample product or `packageFile`), runs
+// `steps(page, files)` from the package facts; Close must then end it with 0 and no script error.
 async function onInstallerPage(packageFile, steps) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-page-'));
   const files = { url: path.join(dir, 'url.txt'), started: path.join(dir, 'started.txt'), home: path.join(dir, 'home') };
   const args = [startScript, '--url-file', files.url, ...(packageFile ? ['--package', packageFile] : [])];
-  // Its own process group, so that a Ctrl+C can reach all of it (start.js, the
-  // bootstrapper, the server) as a terminal's would.
+  // Its own process group, so that a Ctrl+C reaches all of it as a terminal's would.
   const child = spawn(process.execPath, args, {
     detached: true,
     stdio: ['ignore', 'pipe', 'pipe'],
@@ -75,8 +70,7 @@ async function onInstallerPage(packageFile, steps) {
 }
 
 const snap = (page, name) => page.screenshot({ path: path.join(screenshots, `${name}.png`) });
-// Waits for `selector` (with `hasText`, if given); when it does not come, the
-// page's own error box is the failure, with a screenshot of the page.
+// Waits for `selector` (with `hasText`); failing, the page's own error box is the failure, with a screenshot.
 async function waitFor(page, selector, what, { hasText, timeout = 60000 } = {}) {
   try {
     await page.locator(selector, { hasText }).waitFor({ timeout });
@@ -99,18 +93,16 @@ test('welcome, features, install, start and removal of the sample product', { ti
     await snap(page, '1-welcome');
 
     await page.click('#to-features');
-    const core = page.getByLabel('Wren Tasks', { exact: true });
     const templates = page.getByLabel('Task templates');
-    assert.ok(await core.isChecked());
-    assert.ok(await templates.isChecked());
+    assert.ok(await page.getByLabel('Wren Tasks', { exact: true }).isChecked() && await templates.isChecked());
     assert.match(await page.locator('#feature-tree').innerText(), /level 0 when EDITION = "lite"/);
     await templates.uncheck();  // installed with ADDLOCAL=Core
     await snap(page, '2-features');
 
     await page.click('#to-install');
     await waitFor(page, '#to-finish:enabled', 'the install');
-    assert.equal(await page.locator('#install-phase').textContent(), 'Wren Tasks is installed.');
-    assert.equal(await page.locator('#install-percent').textContent(), '100%');
+    assert.deepEqual([await page.locator('#install-phase').textContent(), await page.locator('#install-percent').textContent()],
+      ['Wren Tasks is installed.', '100%']);
     const installDir = path.join(files.home, 'drive', 'Program Files', 'Wren Labs', 'Wren Tasks');
     assert.ok(fs.existsSync(path.join(installDir, 'readme.txt')), 'the Core feature is installed');
     assert.equal(fs.statSync(path.join(installDir, 'wren_tasks_open.run')).mode & 0o111, 0o111, 'the program is executable');

@@ -1,55 +1,48 @@
 'use strict';
-// Concurrent asynchronous calls of every method of every class that both
-// addons serve (script_classes.js), 20 at a time on one object with
-// synchronous calls of the same method meanwhile, then all methods of a class
-// mixed. Under the thread sanitizer a data race ends the process; a callback
-// called twice or never, or a thrown value that is not an Error, fails it.
+// Every method of every class both addons serve (script_classes.js), 20 async
+// calls at once with sync calls meanwhile, then methods mixed. Under the thread
+// sanitizer a race ends the process; a callback twice or never, or a thrown
+// non-Error, fails it.
 //
 //   node test/sanitizers/async_stress.js [rounds]
-const { isolate } = require('../script/isolated_run');
 const classes = require('../script/script_classes');
 
 const rounds = Number(process.argv[2] || 5);
 const concurrency = 20;
 const deadlineMs = 300000;
 
-const workDir = isolate('installer-stress-');
+const workDir = classes.isolate('installer-stress-');
 
-let started = 0;
-let completed = 0;
-let doubleCallbacks = 0;
+let started = 0, completed = 0, doubleCallbacks = 0;
 const pending = new Set();
+
+const refuseNonError = (method, error) => {
+  if (!(error instanceof Error)) throw new Error(`${method} threw a non-Error: ${String(error)}`);
+};
 
 // An asynchronous call whose callback must come exactly once.
 function callOnce(object, method, args) {
-  let resolve;
+  let resolve, calls = 0;
   const done = new Promise((r) => { resolve = r; });
-  let calls = 0;
-  const callback = () => {
-    calls += 1;
-    if (calls > 1) { doubleCallbacks += 1; return; }
-    completed += 1;
-    pending.delete(done);
-    resolve();
-  };
   pending.add(done);
   started += 1;
   try {
-    object[method](...args, callback);
+    object[method](...args, () => {
+      if (++calls > 1) { doubleCallbacks += 1; return; }
+      completed += 1;
+      pending.delete(done);
+      resolve();
+    });
   } catch (error) {
     pending.delete(done);
     started -= 1;
-    if (!(error instanceof Error)) throw new Error(`${method} threw a non-Error: ${String(error)}`);
+    refuseNonError(method, error);
   }
   return done;
 }
 
 function callSynchronously(object, method, args) {
-  try {
-    object[method](...args);
-  } catch (error) {
-    if (!(error instanceof Error)) throw new Error(`${method} threw a non-Error: ${String(error)}`);
-  }
+  try { object[method](...args); } catch (error) { refuseNonError(method, error); }
 }
 
 async function settled(all) {

@@ -11,25 +11,16 @@ const { bootstrapper } = require('./addon_paths');
 
 const EOL = process.platform === 'win32' ? '\r\n' : '\n';
 
-// options: execPath, the host to run (default: this node); env, variables added
-// to ours (INSTALLER_VESK_HOME is <dir>/home unless given); prepare(dir), called
-// before the child starts; timeout in milliseconds (default 60000);
-// bootstrapper: { packageFile, args }, to have the bootstrapper program start the
-// child as the user interface in the same directory, with `args` before "--"
-// (or a function of the command line's length without them, giving them).
-// Gives the report, the names of the .log files and read(name), what the
-// bootstrapper printed, and the command line.
+// options: execPath (the host, default this node); env (added; INSTALLER_VESK_HOME is
+// <dir>/home unless given); prepare(dir); timeout (ms, 60000); bootstrapper: { packageFile,
+// args } has the bootstrapper start the child, `args` before "--" (or a function of the
+// command line's length giving them). Gives report, logs, read(name), output, commandLine.
 function runInFreshProcess(addonPath, body, options = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-test-'));
   const script = path.join(dir, 'child.js');
-  fs.writeFileSync(script, [
-    "'use strict';",
-    "const fs = require('node:fs');",
-    `const addon = require(${JSON.stringify(addonPath)});`,
-    'const report = {};',
-    "process.on('exit', () => fs.writeFileSync('report.json', JSON.stringify(report)));",
-    body,
-  ].join('\n'));
+  fs.writeFileSync(script, ["'use strict';", "const fs = require('node:fs');",
+    `const addon = require(${JSON.stringify(addonPath)});`, 'const report = {};',
+    "process.on('exit', () => fs.writeFileSync('report.json', JSON.stringify(report)));", body].join('\n'));
   if (options.prepare) options.prepare(dir);
   let command = [options.execPath || process.execPath, script];
   if (options.bootstrapper) {
@@ -70,9 +61,7 @@ function records(buffer) {
   return lines.map((line) => line.slice(9));
 }
 
-// Copies this node into `dir` as the host executable (named electron.exe under
-// Windows, as the real host is) and returns its path. The package object reads
-// the package beside the host.
+// Copies this node into `dir` as the host (electron.exe under Windows, as the real one) and gives its path.
 function copyHost(dir) {
   const host = path.join(dir, process.platform === 'win32' ? 'electron.exe' : path.basename(process.execPath));
   fs.copyFileSync(process.execPath, host);

@@ -22,16 +22,6 @@ const runUnderBootstrapper = (body, length) => run(body, {
 });
 
 suite('installer_controller from script', () => {
-  test('the application folder is the host executable\'s, with one separator', () => {
-    const { report } = run(`
-      report.path = controller.getCurrentPath();
-      report.execPath = process.execPath;
-    `);
-    const separator = underWindows ? '\\' : '/';
-    assert.ok(report.path.endsWith(separator) && !report.path.endsWith(separator + separator), report.path);
-    assert.equal(report.path.toLowerCase(), report.execPath.slice(0, report.path.length).toLowerCase());
-  });
-
   test('the version text is the system version, computed once', () => {
     const { report, logs, read } = run(`
       report.release = require('node:os').release();

@@ -1,27 +1,23 @@
 'use strict';
-// The classes that query() serves, for the tools that call every method of
-// every class: the bridge fuzzer, the thread-sanitizer stress and the soak.
-// The keys are listed here and nowhere else. A key the addon does not serve
-// (yet) answers "Failed to query object" and is skipped, so a class is picked
-// up as soon as the addon serves it.
+// The classes query() serves, for the tools calling every method (bridge fuzzer,
+// stress, soak); the keys are listed here only, and a key not served is skipped.
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
 
 const installerKeys = ['application', 'trace_helper', 'debug_configuration', 'tracer_controller',
   'msi_product_info', 'msi_package_info', 'msi_setup_manager', 'installer_controller'];
 const testAddonKeys = ['probe', 'other', 'reporter', 'gate', 'tracer_controller', 'broken'];
 
-// Methods that act on the machine itself. They are called only on Linux with
-// the harmless INSTALLER_VESK_REBOOT_COMMAND=true in force, never under Windows.
+// Methods that act on the machine: only on Linux under INSTALLER_VESK_REBOOT_COMMAND=true.
 const machineChanging = /reboot|restart|shut_?down|power_?off|log_?off/i;
-
 const mayCall = (method) => !machineChanging.test(method) ||
   (process.platform === 'linux' && process.env.INSTALLER_VESK_REBOOT_COMMAND === 'true');
 
-// Calls that undo what a class keeps waiting on its own: a closed gate, sinks
-// kept or waiting for a release. Made while the tools wait for callbacks.
+// Calls made while the tools wait for callbacks, to undo what a class keeps waiting on.
 const settlers = { gate: ['open'], reporter: ['releaseLate', 'dropKept'] };
 
-// Methods that wait by design (on a closed gate, for other callers): never
-// called synchronously by the tools, which would then wait on the loop thread.
+// Methods that wait by design: never called synchronously, which would block the loop thread.
 const waiting = { gate: ['pass', 'meet'] };
 const waitsByDesign = (key, method) => (waiting[key] || []).includes(method);
 
@@ -30,9 +26,7 @@ function discoverClasses(addon, keys) {
   const classes = [];
   for (const key of keys) {
     let object;
-    try {
-      object = addon.query(key);
-    } catch (error) {
+    try { object = addon.query(key); } catch (error) {
       if (!(error instanceof Error)) throw error;
       continue;  // not served, or its construction fails
     }
@@ -42,8 +36,24 @@ function discoverClasses(addon, keys) {
   return classes;
 }
 
-// discoverClasses over the installer addon and the test addon; load them only
-// once the process is isolated (isolated_run.js).
+// The tool's process works in a temporary folder with its own INSTALLER_VESK_HOME and a
+// harmless restart command, set before any addon is loaded: nothing it calls writes outside.
+function isolate(prefix) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  process.env.INSTALLER_VESK_HOME = path.join(dir, 'home');
+  process.env.INSTALLER_VESK_REBOOT_COMMAND = 'true';
+  process.chdir(dir);
+  return { dir, cleanUp() { process.chdir(os.tmpdir()); fs.rmSync(dir, { recursive: true, force: true }); } };
+}
+
+// The value of --name on the command line, a number if `fallback` is one.
+function option(name, fallback) {
+  const index = process.argv.indexOf(`--${name}`);
+  if (index < 0) return fallback;
+  return typeof fallback === 'number' ? Number(process.argv[index + 1]) : process.argv[index + 1];
+}
+
+// discoverClasses over the installer addon and the test addon, once the process is isolated.
 function discoverBothAddons() {
   const { bridgeTestAddon, installerAddon } = require('./addon_paths');
   return [[installerAddon, installerKeys], [bridgeTestAddon, testAddonKeys]]
@@ -52,24 +62,20 @@ function discoverBothAddons() {
 
 function settle(classes) {
   for (const { key, object } of classes) {
-    for (const method of settlers[key] || []) {
-      if (typeof object[method] === 'function') object[method]();
-    }
+    for (const method of settlers[key] || []) if (typeof object[method] === 'function') object[method]();
   }
 }
 
-// A value every parameter kind but an array of records accepts: no "value"
-// and no own property, so it converts to the empty scalar and to a record's
-// defaults, and its inherited members make it a quiet progress sink.
+// Accepted by every parameter kind but an array of records: no own property, so the empty
+// scalar or a record's defaults, and a quiet progress sink by its inherited members.
 const sinkMembers = { progressChanged() {}, completed() {} };
 const anyValue = () => Object.create(sinkMembers);
 
 // A value that fails every conversion but a progress sink's, where it is a quiet sink.
 const refusedValue = () => Object.assign(Object.create(sinkMembers), { value: undefined });
 
-// The number of declared parameters: fewer arguments are refused with "Index
-// is out of range" before anything is read, and refusedValue() stops the call
-// at its conversion unless every parameter is a progress sink (or there is none).
+// The number of declared parameters: fewer are refused with "Index is out of range" before
+// anything is read; refusedValue() stops the call at its conversion unless all are sinks.
 function parameterCount(object, method) {
   for (let count = 0; count <= 8; ++count) {
     try {
@@ -82,10 +88,8 @@ function parameterCount(object, method) {
   return null;
 }
 
-// Arguments that convert for `method`: each parameter gets anyValue() or, for
-// an array of records, []. Found by trying the asynchronous form, which throws
-// at the call when a conversion fails; `callback` gets the trials that ran.
-// Returns a function making fresh arguments, or null when none convert.
+// A maker of arguments that convert (anyValue() or [] each), or null: found by trying the
+// async form, which throws at the call when a conversion fails; `callback` gets the trials.
 function findArguments(object, method, callback) {
   const count = parameterCount(object, method);
   if (count === null) return null;
@@ -102,6 +106,6 @@ function findArguments(object, method, callback) {
 }
 
 module.exports = {
-  installerKeys, testAddonKeys, mayCall, waitsByDesign, discoverClasses, discoverBothAddons, settle, anyValue,
+  isolate, option, installerKeys, testAddonKeys, mayCall, waitsByDesign, discoverClasses, discoverBothAddons, settle, anyValue,
   parameterCount, findArguments,
 };

@@ -1,8 +1,6 @@
 'use strict';
-// The terminal installer (scripts/demo.sh): run as a script would run it, --yes
-// over the sample product with its output going to a file (not a terminal, so it
-// is plain; node.exe under Wine cannot write to a pipe); and in a terminal, where
-// Ctrl+C cancels the install.
+// The terminal installer (scripts/demo.sh): --yes with its output to a file (plain; node.exe
+// under Wine cannot write to a pipe), and in a terminal, where Ctrl+C cancels the install.
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn } = require('node:child_process');
@@ -17,11 +15,7 @@ const underWindows = process.platform === 'win32';
 // Runs `body(home)` with a temporary INSTALLER_VESK_HOME.
 async function withHome(body) {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-terminal-home-'));
-  try {
-    await body(home);
-  } finally {
-    fs.rmSync(home, { recursive: true, force: true });
-  }
+  try { await body(home); } finally { fs.rmSync(home, { recursive: true, force: true }); }
 }
 
 // Runs the installer with its output going to a file; gives its exit code and output.
@@ -83,22 +77,19 @@ test('--yes installs the sample product, starts it and removes it again', { time
   if (!underWindows) assertNothingLeft(home, 'Wren Labs');
 }));
 
-// In a terminal (a pseudo-terminal made by script(1)): the progress bar, and a
-// Ctrl+C typed during the install, which the terminal turns into SIGINT for the
-// whole foreground process group. Windows consoles under Wine have neither.
+// In a pseudo-terminal of script(1): the progress bar, and a Ctrl+C the terminal turns into
+// SIGINT for the foreground process group. Windows consoles under Wine have neither.
 test('in a terminal, Ctrl+C during the install cancels it with 1602 and leaves nothing installed', {
   timeout: 300000,
   skip: (underWindows && 'no terminal to type Ctrl+C into under Wine') ||
-    // Preloaded into every program of the chain (the pty wrapper and the shell
-    // too), the sanitizer runtime changes the chain's exit status.
+    // Preloaded into every program of the chain, the sanitizer runtime changes its exit status.
     (/libasan/.test(process.env.LD_PRELOAD || '') && 'the terminal chain runs with the sanitizer runtime'),
 }, () => withHome(async (home) => {
   const command = [process.execPath, mainScript, '--yes', '--package', path.join(packages, 'bulk.msi')]
     .map((word) => `'${word}'`).join(' ');
   const terminal = spawn('script', ['-qefc', command, '/dev/null'],
     { stdio: ['pipe', 'pipe', 'inherit'], env: { ...process.env, INSTALLER_VESK_HOME: home } });
-  let text = '';
-  let typed = false;
+  let text = '', typed = false;
   terminal.stdout.on('data', (data) => {
     text += data;
     if (!typed && / {2}install \[[#.]+\] +\d+%/.test(text)) {

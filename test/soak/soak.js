@@ -1,27 +1,21 @@
 'use strict';
-// The soak, run as the user interface under the bootstrapper (scripts/soak.sh):
-// asynchronous calls of every method of every class the installer addon serves
-// (the three task starts excepted), then install and removal cycles of a
-// generated package. Open file descriptors, threads and RSS (after a full
-// collection) are sampled at every tenth of each phase, and none may grow
-// beyond noise over its baseline: the calls after an unsampled warm-up fifth
-// (worker pool, heaps, caches), the cycles from their first tenth on.
+// The soak, as the user interface under the bootstrapper (scripts/soak.sh): async
+// calls of every installer method but the task starts, then install/removal
+// cycles. Descriptors, threads and RSS, sampled at every tenth, may not grow past
+// noise over the baseline: after an unsampled warm-up fifth for the calls.
 //
 //   node --expose-gc soak.js --product CODE [--calls 10000] [--cycles 100]
 const fs = require('node:fs');
 const { installerAddon } = require('../script/addon_paths');
-const { option } = require('../script/isolated_run');
 const classes = require('../script/script_classes');
 
-const totalCalls = option('calls', 10000);
+const totalCalls = classes.option('calls', 10000);
 const warmUpCalls = Math.ceil(totalCalls / 5);
-const cycles = option('cycles', 100);
-const product = option('product', '');
+const cycles = classes.option('cycles', 100);
+const product = classes.option('product', '');
 
-// Growth allowed from the baseline to any later sample.
-const slack = { fds: 2, threads: 2, rssMiB: 8, rssShare: 0.1 };
-// The bridge keeps up to this many workers for reuse; how many the first
-// tenth started depends on timing, so the calls may add the rest.
+const slack = { fds: 2, threads: 2, rssMiB: 8, rssShare: 0.1 };  // growth allowed over the baseline
+// The bridge keeps up to 20 workers; how many the first tenth started depends on timing.
 const poolWorkers = 20;
 const taskStarts = new Set(['runPreinstallTask', 'runSetupTask', 'runUninstallProduct']);
 
@@ -65,9 +59,7 @@ async function asynchronousCalls(samples) {
   return targets.length;
 }
 
-const task = (method, ...args) => new Promise((resolve) => {
-  manager[method](...args, { progressChanged() {}, completed: resolve });
-});
+const task = (method, ...args) => new Promise((resolve) => manager[method](...args, { progressChanged() {}, completed: resolve }));
 
 async function installCycles(samples) {
   for (let cycle = 1; cycle <= cycles; ++cycle) {

@@ -1,19 +1,12 @@
 'use strict';
-// Fuzzer of the script bridge: calls every method of every class that both
-// addons serve (script_classes.js lists the keys) with random values of every
-// kind, in both call forms; README.md lists the values and calls it makes.
-//
-//   node test/fuzz/bridge/bridge_fuzz.js [--calls N] [--seed S]
-//
-// Findings end the run with status 1: a value thrown by the addon that is not
-// an Error (values thrown by the fuzzer's own code pass through), a callback
-// called twice, after its call threw, or never. A sync call that does not
-// return within 60 s is a hang: the watchdog aborts the process. It works in a
-// temporary folder (isolated_run.js); methods of the test addon that wait by
-// design get inputs that do not make them wait (harmlessInputs).
+// Fuzzer of the script bridge: every method of every class both addons serve
+// (script_classes.js), random values of every kind, both call forms; README.md
+// lists them. Findings (status 1): a thrown non-Error that is not the fuzzer's own,
+// a callback called twice, after its call threw, or never; a sync call taking 60 s
+// aborts the process.   node test/fuzz/bridge/bridge_fuzz.js [--calls N] [--seed S]
 const { Worker } = require('node:worker_threads');
-const { isolate, option } = require('../../script/isolated_run');
 const classes = require('../../script/script_classes');
+const { isolate, option } = classes;
 
 const totalCalls = option('calls', 20000);
 const seed = option('seed', 13);
@@ -36,10 +29,7 @@ const chance = (p) => random() < p;
 const findings = [];
 const reached = new Set();  // methods that ran at least once
 const counts = { calls: 0, sync: 0, async: 0, errors: 0, passedThrough: 0, callbacks: 0, uncaught: 0 };
-function finding(text) {
-  findings.push(text);
-  if (findings.length <= 20) console.error(`FINDING: ${text}`);
-}
+const finding = (text) => findings.push(text) <= 20 && console.error(`FINDING: ${text}`);
 
 // Values the fuzzer's own code throws, recognisable by their shape; the addon
 // must pass them through unchanged.
@@ -58,10 +48,7 @@ function checkThrown(value, where) {
 const safeString = (value) => { try { return String(value).slice(0, 80); } catch { return '(unprintable)'; } };
 
 // Reports from sinks and script errors raised by the bridge outside a call.
-process.on('uncaughtException', (error) => {
-  counts.uncaught += 1;
-  checkThrown(error, 'an uncaught exception');
-});
+process.on('uncaughtException', (error) => { counts.uncaught += 1; checkThrown(error, 'an uncaught exception'); });
 
 const workDir = isolate('installer-fuzz-');
 const served = classes.discoverBothAddons();
@@ -105,18 +92,14 @@ function anyString() {
   }
 }
 
+// A progress sink: quiet, throwing, with a member that is no function or missing, or a throwing proxy.
 function sink() {
   const kind = below(6);
-  const member = () => {
-    if (kind === 1) return () => { throw token(); };
-    if (kind === 2 && chance(0.5)) return 42;  // not a function
-    return () => {};
-  };
+  const member = () => (kind === 1 ? () => { throw token(); } : kind === 2 && chance(0.5) ? 42 : () => {});
   const object = {};
   if (kind !== 3) object.progressChanged = member();
   if (kind !== 4) object.completed = member();
-  if (kind === 5) return new Proxy(object, { get: () => { throw token(); } });
-  return object;
+  return kind === 5 ? new Proxy(object, { get: () => { throw token(); } }) : object;
 }
 
 function randomValue(depth = 0) {
@@ -159,32 +142,25 @@ function randomValue(depth = 0) {
 
 function proxyHandler() {
   const trap = () => { throw token(); };
-  const handler = {};
-  for (const name of ['get', 'has', 'ownKeys', 'getOwnPropertyDescriptor', 'set', 'getPrototypeOf', 'defineProperty']) {
-    if (chance(0.3)) handler[name] = trap;
-  }
-  return handler;
+  return Object.fromEntries(['get', 'has', 'ownKeys', 'getOwnPropertyDescriptor', 'set', 'getPrototypeOf',
+    'defineProperty'].filter(() => chance(0.3)).map((name) => [name, trap]));
 }
 
 // A box whose "value" getter calls into the addon again while it is being converted.
-function reentrantBox(depth) {
-  return {
-    get value() {
-      const target = pick(targets);
-      if (!harmlessInputs[`${target.key}.${target.method}`] && !syncOnly[`${target.key}.${target.method}`]) {
-        try { target.fn.call(target.object, ...randomArguments(target, depth + 2)); } catch (error) { checkThrown(error, 'a nested call'); }
-      }
-      return randomValue(depth + 1);
-    },
-  };
-}
+const reentrantBox = (depth) => ({
+  get value() {
+    const target = pick(targets);
+    const name = `${target.key}.${target.method}`;
+    if (!harmlessInputs[name] && !syncOnly[name]) {
+      try { target.fn.call(target.object, ...randomArguments(target, depth + 2)); } catch (error) { checkThrown(error, 'a nested call'); }
+    }
+    return randomValue(depth + 1);
+  },
+});
 
 // An array whose element getter appends elements while it is read.
-function growingArray() {
-  const array = [records()];
-  Object.defineProperty(array, 0, { get() { if (array.length < 5) array.push(records()); return records(); } });
-  return array;
-}
+const growingArray = (array = [records()]) => Object.defineProperty(array, 0,
+  { get() { if (array.length < 5) array.push(records()); return records(); } });
 
 function randomArguments(target, depth = 0) {
   const harmless = harmlessInputs[`${target.key}.${target.method}`];
@@ -209,10 +185,8 @@ function trackedCallback(target, afterThrow) {
   };
 }
 
-function foreignReceiver() {
-  return pick([undefined, null, 42, {}, pick(classObjects), Object.create(pick(classObjects)),
-    new Proxy(pick(classObjects), {}), globalThis, records()]);
-}
+const foreignReceiver = () => pick([undefined, null, 42, {}, pick(classObjects), Object.create(pick(classObjects)),
+  new Proxy(pick(classObjects), {}), globalThis, records()]);
 
 function fuzzOneCall() {
   const target = pick(targets);
@@ -221,8 +195,7 @@ function fuzzOneCall() {
     target.object[target.method]();
     syncOnly[name]();
     counts.sync += 1;
-    reached.add(target);
-    return;
+    return reached.add(target);
   }
   const args = randomArguments(target);
   // The asynchronous form: a function after at least the declared arguments.
@@ -230,9 +203,8 @@ function fuzzOneCall() {
   const state = { threw: false };
   if (asynchronous) args.push(trackedCallback(target, state));
   else if (chance(0.05)) args[Math.max(0, args.length - 1)] = () => {};  // a function where a parameter is expected
-  let receiver = target.object;
   const form = below(40);
-  if (form === 0) receiver = foreignReceiver();
+  const receiver = form === 0 ? foreignReceiver() : target.object;
   Atomics.add(heartbeat, 0, 1);
   try {
     if (form === 1) Reflect.construct(target.fn, args);

@@ -1,19 +1,11 @@
 // Package fuzzer: damaged copies of the generated test packages through the MSI C
-// API (our msi.dll stand-in on Linux, Wine's msi.dll in the Windows lane). Each
-// outcome must be an error code or a normal answer; a crash or a hang is a
-// finding. Usage() and README.md give the commands.
-//
-// Mutation i of seed S is the same on every system: a base package and one
-// damage from a generator seeded with (S, i). Each job runs children
-// (platform::ChildProcess) one after another over its range of mutations; a child
-// prints "begin", "op" and "end" lines, and "crash" from its crash handler, to
-// its output file, which tells the job where it was. A crash ends the child; the
-// next starts after the mutation that ended it. A mutation that runs longer than
-// the hang limit has its child ended.
-//
+// API (our msi.dll stand-in on Linux, Wine's msi.dll under Wine); README.md gives
+// the commands. Mutation i of seed S is the same on every system. Each job runs
+// children one after another over its range; a child's "begin", "op", "end" and
+// (from its crash handler) "crash" lines in its output file tell the job where it
+// was, and the next child starts after the mutation that ended one.
 // Verdict: on Linux every crash, hang or answer that is no Windows error code
-// fails. Under Wine a crash whose faulting address lies outside this program is
-// counted and listed as Wine's, as are hangs; a crash inside this program fails.
+// fails; under Wine hangs and crashes outside this program count as Wine's.
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -26,6 +18,7 @@
 #include <msiquery.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -51,17 +44,16 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Handle = installer::msi_wrapper::UniqueMsiHandle;
 
-// A mutation that runs longer is a hang. Under Wine, whose hangs are counted
-// only, the limit is short, as they are many (about 5 % of mutations).
+// Wine's hangs (about 5 % of mutations) are only counted, so its limit is short.
 constexpr int kDefaultHangSeconds = msi_test::kUnderWine ? 5 : 60;
-// A child runs at most this many mutations: libmsi leaks some memory at each open.
+// libmsi leaks some memory at each open: a child runs at most this many mutations.
 constexpr std::uint64_t kMutationsPerChild = 500;
 
-// The bases, and the cabinets that must sit beside them.
 const wchar_t* const kBasePackages[] = {L"plain.msi",    L"edge.msi",         L"notes_v1.msi",
                                         L"notes_v2.msi", L"launch_false.msi", L"custom_exe.msi"};
-const wchar_t* const kCabinets[] = {L"heron.cab", L"notes2.cab"};
+const wchar_t* const kCabinets[] = {L"heron.cab", L"notes2.cab"};  // must sit beside the bases
 
 // --- Mutations ---
 
@@ -88,18 +80,15 @@ std::vector<Base> LoadBases() {
 }
 
 // Only mt19937_64's output is the same everywhere (the standard distributions are not).
-class Random {
- public:
+struct Random {
   Random(std::uint64_t seed, std::uint64_t index) {
     std::seed_seq sequence{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32),
                            static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(index >> 32)};
-    engine_.seed(sequence);
+    engine.seed(sequence);
   }
-  std::uint64_t Below(std::uint64_t limit) { return limit == 0 ? 0 : engine_() % limit; }
+  std::uint64_t Below(std::uint64_t limit) { return limit == 0 ? 0 : engine() % limit; }
   std::uint64_t Between(std::uint64_t low, std::uint64_t high) { return low + Below(high - low + 1); }
-
- private:
-  std::mt19937_64 engine_;
+  std::mt19937_64 engine;
 };
 
 Mutation MakeMutation(const std::vector<Base>& bases, std::uint64_t seed, std::uint64_t index) {
@@ -111,59 +100,51 @@ Mutation MakeMutation(const std::vector<Base>& bases, std::uint64_t seed, std::u
   const std::size_t size = b.size();
   char text[160];
   const std::uint64_t kind = random.Below(6);
-  switch (kind) {
-    case 0: {
-      const std::uint64_t flips = random.Between(1, 16);
-      for (std::uint64_t i = 0; i < flips; ++i) b[random.Below(size)] ^= static_cast<char>(1u << random.Below(8));
-      std::snprintf(text, sizeof text, "%" PRIu64 " bits flipped", flips);
-      break;
-    }
-    case 1:
-    case 2: {
-      const bool zero = kind == 1;
-      const std::size_t at = random.Below(size);
-      const std::size_t length = std::min<std::size_t>(random.Between(1, 1024), size - at);
-      for (std::size_t i = at; i < at + length; ++i) b[i] = zero ? 0 : static_cast<char>(random.Below(256));
-      std::snprintf(text, sizeof text, "%zu bytes %s at %zu", length, zero ? "zeroed" : "randomised", at);
-      break;
-    }
-    case 3:
-      b.resize(random.Below(size));
-      std::snprintf(text, sizeof text, "cut to %zu bytes", b.size());
-      break;
-    case 4: {
-      const std::size_t sectors = size / 512;
-      const std::size_t from = random.Below(sectors), to = random.Below(sectors);
-      std::copy_n(m.base->bytes.begin() + from * 512, 512, b.begin() + to * 512);
-      std::snprintf(text, sizeof text, "sector %zu copied over sector %zu", from, to);
-      break;
-    }
-    default: {
-      static const std::uint32_t edges[] = {0,          1,          0x7F,       0x80,       0xFF,       0x1000,
-                                            0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF, 0xFFFFFFFA, 0x10000};
-      const std::uint32_t value = edges[random.Below(std::size(edges))];
-      const std::size_t at = random.Below(size / 4) * 4;
-      for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-      std::snprintf(text, sizeof text, "32-bit field at %zu set to 0x%08" PRIX32, at, value);
-      break;
-    }
+  if (kind == 0) {
+    const std::uint64_t flips = random.Between(1, 16);
+    for (std::uint64_t i = 0; i < flips; ++i) b[random.Below(size)] ^= static_cast<char>(1u << random.Below(8));
+    std::snprintf(text, sizeof text, "%" PRIu64 " bits flipped", flips);
+  } else if (kind <= 2) {
+    const bool zero = kind == 1;
+    const std::size_t at = random.Below(size);
+    const std::size_t length = std::min<std::size_t>(random.Between(1, 1024), size - at);
+    for (std::size_t i = at; i < at + length; ++i) b[i] = zero ? 0 : static_cast<char>(random.Below(256));
+    std::snprintf(text, sizeof text, "%zu bytes %s at %zu", length, zero ? "zeroed" : "randomised", at);
+  } else if (kind == 3) {
+    b.resize(random.Below(size));
+    std::snprintf(text, sizeof text, "cut to %zu bytes", b.size());
+  } else if (kind == 4) {
+    const std::size_t sectors = size / 512;
+    const std::size_t from = random.Below(sectors), to = random.Below(sectors);
+    std::copy_n(m.base->bytes.begin() + from * 512, 512, b.begin() + to * 512);
+    std::snprintf(text, sizeof text, "sector %zu copied over sector %zu", from, to);
+  } else {
+    static const std::uint32_t edges[] = {0,          1,          0x7F,       0x80,       0xFF,       0x1000,
+                                          0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF, 0xFFFFFFFA, 0x10000};
+    const std::uint32_t value = edges[random.Below(std::size(edges))];
+    const std::size_t at = random.Below(size / 4) * 4;
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    std::snprintf(text, sizeof text, "32-bit field at %zu set to 0x%08" PRIX32, at, value);
   }
   m.description = ovra::Utf8FromWide(m.base->name) + ": " + text;
   return m;
 }
 
+void WriteMutation(const Mutation& mutation, const fs::path& file) {
+  std::error_code ignored;
+  fs::remove(file, ignored);  // a new file each time, not the last one rewritten
+  std::ofstream(file, std::ios::binary).write(mutation.bytes.data(), static_cast<std::streamsize>(mutation.bytes.size()));
+}
+
 // --- The child's output: its progress lines, and the crash handler's ---
 
-// Async-signal-safe: the crash handlers use it. Lines are flushed whole.
+// Async-signal-safe, for the crash handlers; lines are written whole.
 void WriteOut(const char* text, std::size_t length) {
 #ifdef _WIN32
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
 #else
-  while (length > 0) {
-    const ssize_t written = write(STDOUT_FILENO, text, length);
-    if (written <= 0) return;
-    text += written;
+  for (ssize_t written; length > 0 && (written = write(STDOUT_FILENO, text, length)) > 0; text += written) {
     length -= static_cast<std::size_t>(written);
   }
 #endif
@@ -181,21 +162,19 @@ void SetOperation(std::uint64_t index, const char* operation) {
 }
 
 #ifdef _WIN32
-// The module holding `address`, or null (GetModuleHandleExW takes a null address
-// for "the program itself", so that case is ruled out first).
+// The module holding `address`; null for a null address, which GetModuleHandleExW
+// would take for the program itself.
 HMODULE ModuleAt(const void* address) {
   HMODULE module = nullptr;
-  if (address == nullptr ||
-      !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          static_cast<LPCWSTR>(address), &module)) {
-    return nullptr;
-  }
-  return module;
+  return address && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                        static_cast<LPCWSTR>(address), &module)
+             ? module
+             : nullptr;
 }
 
 // Writes "crash <index> op=<op> code=... module=<name>+<offset> ours=0|1". A fault
-// at an address outside every module (a call through a null pointer) is put on
-// the module of the code that made the call: its return address tops the stack.
+// outside every module (a call through a null pointer) is put on the caller,
+// whose return address tops the stack.
 LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
   const void* address = exception->ExceptionRecord->ExceptionAddress;
   HMODULE module = ModuleAt(address);
@@ -256,28 +235,22 @@ void InstallCrashHandler() {
 
 // --- One mutation through the MSI C API ---
 
-using Handle = installer::msi_wrapper::UniqueMsiHandle;
-
-class Outcome {
- public:
-  // Records a call's result; a value no Windows error code has is a finding.
-  UINT Note(const char* name, UINT result) {
+// The results of one mutation's calls, "name=value ..."; a result no Windows
+// error code has is a finding.
+struct Outcome {
+  bool Ok(const char* name, UINT result) {
     Count(name, result);
-    bad_ = bad_ || result > 0xFFFF;
-    return result;
+    bad = bad || result > 0xFFFF;
+    return result == ERROR_SUCCESS;
   }
   void Count(const char* name, std::size_t count) {
-    text_ += std::string(text_.empty() ? "" : " ") + name + "=" + std::to_string(count);
+    text += std::string(text.empty() ? "" : " ") + name + "=" + std::to_string(count);
   }
-  const std::string& text() const { return text_; }
-  bool bad() const { return bad_; }
-
- private:
-  std::string text_;
-  bool bad_ = false;
+  std::string text;
+  bool bad = false;
 };
 
-// Reads every row and field a query gives; returns the first field of each row.
+// Reads every row and field a query gives, counted into `rows`; returns the first field of each row.
 std::vector<std::wstring> ReadRows(MSIHANDLE database, const std::wstring& sql, std::size_t& rows) {
   std::vector<std::wstring> first;
   Handle view;
@@ -299,8 +272,7 @@ std::vector<std::wstring> ReadRows(MSIHANDLE database, const std::wstring& sql, 
 }
 
 void ReadSummary(MSIHANDLE summary) {
-  for (UINT property = 0; property < 20; ++property) {
-    UINT type = 0;
+  for (UINT property = 0, type = 0; property < 20; ++property) {
     INT number = 0;
     FILETIME time{};
     wchar_t text[300];
@@ -319,8 +291,8 @@ const wchar_t* const kNamedQueries[] = {
     L"SELECT Media.Cabinet FROM Media",
 };
 
-// Every table that _Tables or _Columns names, with the system tables, and the
-// named queries. Rows counted into `rows`; returns the number of tables.
+// Every table that _Tables or _Columns names, the system tables and the named
+// queries; returns the number of tables.
 std::size_t ReadDatabase(MSIHANDLE database, std::size_t& rows) {
   std::vector<std::wstring> tables = ReadRows(database, L"SELECT `Name` FROM `_Tables`", rows);
   const std::vector<std::wstring> columns = ReadRows(database, L"SELECT `Table` FROM `_Columns`", rows);
@@ -335,49 +307,33 @@ std::size_t ReadDatabase(MSIHANDLE database, std::size_t& rows) {
   return tables.size();
 }
 
-std::wstring FirstProductCode() {
-  wchar_t code[40] = {};
-  return MsiEnumProductsW(0, code) == ERROR_SUCCESS ? code : L"";
-}
-
-// Opens, reads, writes, costs, installs and removes the package at `path`, in the
-// work folder `work`.
+// Opens, reads, writes, costs, installs and removes the package, in the work folder `work`.
 void Exercise(std::uint64_t index, const fs::path& package, const fs::path& work, Outcome& outcome) {
   const std::wstring path = package.wstring();
-  {
-    SetOperation(index, "open");
-    Handle database;
-    if (outcome.Note("open", MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, database.receive())) ==
-        ERROR_SUCCESS) {
-      SetOperation(index, "summary");
-      Handle summary;
-      if (outcome.Note("summary", MsiGetSummaryInformationW(database.get(), nullptr, 0, summary.receive())) ==
-          ERROR_SUCCESS) {
-        ReadSummary(summary.get());
-      }
-      SetOperation(index, "tables");
-      std::size_t rows = 0;
-      outcome.Count("tables", ReadDatabase(database.get(), rows));
-      outcome.Count("rows", rows);
-    }
-  }
-  {
-    SetOperation(index, "summary by path");
-    Handle summary;
-    if (outcome.Note("path_summary", MsiGetSummaryInformationW(0, path.c_str(), 0, summary.receive())) ==
-        ERROR_SUCCESS) {
+  const auto step = [index](const char* name) { SetOperation(index, name); };
+  std::error_code ignored;
+  step("open");
+  if (Handle database; outcome.Ok("open", MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, database.receive()))) {
+    step("summary");
+    if (Handle summary; outcome.Ok("summary", MsiGetSummaryInformationW(database.get(), nullptr, 0, summary.receive()))) {
       ReadSummary(summary.get());
     }
+    step("tables");
+    std::size_t rows = 0;
+    outcome.Count("tables", ReadDatabase(database.get(), rows));
+    outcome.Count("rows", rows);
+  }
+  step("summary by path");
+  if (Handle summary; outcome.Ok("path_summary", MsiGetSummaryInformationW(0, path.c_str(), 0, summary.receive()))) {
+    ReadSummary(summary.get());
   }
   {
     // A caller's writes: a property added, committed to a new file, read again.
-    SetOperation(index, "write");
+    step("write");
     const std::wstring written = (work / L"written.msi").wstring();
-    std::error_code ignored;
     fs::remove(written, ignored);
-    Handle database;
-    if (outcome.Note("write", MsiOpenDatabaseW(path.c_str(), written.c_str(), database.receive())) ==
-        ERROR_SUCCESS) {
+    Handle database, again;
+    if (outcome.Ok("write", MsiOpenDatabaseW(path.c_str(), written.c_str(), database.receive()))) {
       Handle view;
       if (MsiDatabaseOpenViewW(database.get(), L"SELECT `Property`, `Value` FROM `Property`", view.receive()) ==
               ERROR_SUCCESS &&
@@ -386,46 +342,34 @@ void Exercise(std::uint64_t index, const fs::path& package, const fs::path& work
         *row.receive() = MsiCreateRecord(2);
         MsiRecordSetStringW(row.get(), 1, L"FUZZ_ADDED");
         MsiRecordSetStringW(row.get(), 2, L"1");
-        outcome.Note("insert", MsiViewModify(view.get(), MSIMODIFY_INSERT, row.get()));
+        outcome.Ok("insert", MsiViewModify(view.get(), MSIMODIFY_INSERT, row.get()));
       }
-      outcome.Note("commit", MsiDatabaseCommit(database.get()));
+      outcome.Ok("commit", MsiDatabaseCommit(database.get()));
     }
-    Handle again;
     std::size_t rows = 0;
     if (fs::exists(written, ignored) &&
-        outcome.Note("reopen", MsiOpenDatabaseW(written.c_str(), MSIDBOPEN_READONLY, again.receive())) ==
-            ERROR_SUCCESS) {
+        outcome.Ok("reopen", MsiOpenDatabaseW(written.c_str(), MSIDBOPEN_READONLY, again.receive()))) {
       ReadDatabase(again.get(), rows);
     }
   }
-  {
-    SetOperation(index, "package");
-    Handle package;
-    if (outcome.Note("package", MsiOpenPackageW(path.c_str(), package.receive())) == ERROR_SUCCESS) {
-      outcome.Note("cost", MsiDoActionW(package.get(), L"CostInitialize"));
-      MsiDoActionW(package.get(), L"CostFinalize");
-    }
+  step("package");
+  if (Handle session; outcome.Ok("package", MsiOpenPackageW(path.c_str(), session.receive()))) {
+    outcome.Ok("cost", MsiDoActionW(session.get(), L"CostInitialize"));
+    MsiDoActionW(session.get(), L"CostFinalize");
   }
-  SetOperation(index, "install");
+  step("install");
   const std::wstring command_line =
       L"ADDLOCAL=ALL REBOOT=ReallySuppress INSTALLDIR=\"" + (work / L"target").wstring() + L"\"";
-  outcome.Note("install", MsiInstallProductW(path.c_str(), command_line.c_str()));
-  SetOperation(index, "remove");
+  outcome.Ok("install", MsiInstallProductW(path.c_str(), command_line.c_str()));
+  step("remove");
   // Whatever got registered goes (a damaged package may name any product code).
-  for (std::wstring product; !(product = FirstProductCode()).empty();) {
-    if (outcome.Note("remove", MsiConfigureProductExW(product.c_str(), 0, INSTALLSTATE_ABSENT, L"")) !=
-        ERROR_SUCCESS) {
-      break;
-    }
+  for (wchar_t product[40] = {}; MsiEnumProductsW(0, product) == ERROR_SUCCESS;) {
+    if (!outcome.Ok("remove", MsiConfigureProductExW(product, 0, INSTALLSTATE_ABSENT, L""))) break;
   }
-  std::error_code ignored;
   fs::remove_all(work / L"target", ignored);
 }
 
-// --- Mutations from..to in this process, in a work folder made by PrepareWorkFolder ---
-
-// The package folder with the cabinets the bases need beside them, and a folder
-// for INSTALLER_VESK_HOME.
+// The package folder, with the cabinets the bases need, and a folder for INSTALLER_VESK_HOME.
 void PrepareWorkFolder(const fs::path& work) {
   fs::create_directories(work / L"package");
   fs::create_directories(work / L"home");
@@ -435,14 +379,8 @@ void PrepareWorkFolder(const fs::path& work) {
   }
 }
 
-void WriteMutation(const Mutation& mutation, const fs::path& file) {
-  std::error_code ignored;
-  fs::remove(file, ignored);  // a new file each time, not the last one rewritten
-  std::ofstream(file, std::ios::binary).write(mutation.bytes.data(), static_cast<std::streamsize>(mutation.bytes.size()));
-}
-
-// Prints "begin <index> <what>", "op <index> <step>" and "end|bad <index> <results>"
-// lines, and "done" at the end. 1 when an answer was bad.
+// Mutations [from, to) in this process: "begin <index> <what>", "op <index> <step>",
+// "end|bad <index> <results>" lines, then "done". 1 when an answer was bad.
 int RunMutations(std::uint64_t seed, std::uint64_t from, std::uint64_t to, const fs::path& work) {
   msi_test::SetEnvironment("INSTALLER_VESK_HOME", (work / L"home").wstring());
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
@@ -455,14 +393,21 @@ int RunMutations(std::uint64_t seed, std::uint64_t from, std::uint64_t to, const
     WriteMutation(mutation, file);
     Outcome outcome;
     Exercise(index, file, work, outcome);
-    Line((outcome.bad() ? "bad " : "end ") + std::to_string(index) + " " + outcome.text());
-    bad = bad || outcome.bad();
+    Line((outcome.bad ? "bad " : "end ") + std::to_string(index) + " " + outcome.text);
+    bad = bad || outcome.bad;
   }
   Line("done");
   return bad ? 1 : 0;
 }
 
 // --- The driver: jobs, each running children one after another ---
+
+struct Options {
+  std::uint64_t seed = 13, first = 0, count = 1000, jobs = 2;
+  int hang_seconds = kDefaultHangSeconds;
+  fs::path write_folder;
+  bool one = false;
+};
 
 struct Finding {
   std::uint64_t index;
@@ -471,47 +416,38 @@ struct Finding {
   bool wine = false;   // counted as Wine's, not ours
 };
 
-struct Options {
-  std::uint64_t seed = 13;
-  std::uint64_t first = 0;
-  std::uint64_t count = 1000;
-  int hang_seconds = kDefaultHangSeconds;
-  std::uint64_t jobs = 2;
-  fs::path write_folder;
-  bool one = false;
-};
-
 // What the jobs found, shared among their threads.
 struct Results {
   std::mutex mutex;
   std::vector<Finding> findings;
   std::map<std::string, std::size_t> opened;  // "open=<code>" of each mutation
   std::uint64_t run = 0;
-  std::size_t children = 0;
+  std::atomic<std::size_t> children{0};
   std::string error;  // why a job stopped early
+
+  void Fail(const std::string& why) {
+    std::lock_guard<std::mutex> lock(mutex);
+    error = why;
+  }
+  // Notes a mutation as run: the result it opened with, or its finding.
+  void Finish(const Options& options, const std::string& open, const Finding* finding) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (finding) findings.push_back(*finding);
+    if (!open.empty()) ++opened[open];
+    if (options.count >= 1000 && ++run % (options.count / 10) == 0) {
+      std::printf("msi_package_fuzz: %" PRIu64 " of %" PRIu64 " mutations, %zu findings\n", run, options.count,
+                  findings.size());
+      std::fflush(stdout);
+    }
+  }
 };
 
-// Notes a mutation as run: the result it opened with, or its finding.
-void Finish(const Options& options, Results& results, const std::string& opened, const Finding* finding) {
-  std::lock_guard<std::mutex> lock(results.mutex);
-  if (finding) results.findings.push_back(*finding);
-  if (!opened.empty()) ++results.opened[opened];
-  if (options.count >= 1000 && ++results.run % (options.count / 10) == 0) {
-    std::printf("msi_package_fuzz: %" PRIu64 " of %" PRIu64 " mutations, %zu findings\n", results.run, options.count,
-                results.findings.size());
-    std::fflush(stdout);
-  }
-}
-
-// The whole lines appended to `file` since `offset`.
+// The whole lines appended to `file` since `offset`; an incomplete line waits.
 std::vector<std::string> NewLines(const fs::path& file, std::size_t& offset) {
   std::vector<std::string> lines;
   std::ifstream in(file, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(offset));
-  for (std::string line; std::getline(in, line) && !in.eof();) {  // an incomplete line waits
-    offset += line.size() + 1;
-    lines.push_back(line);
-  }
+  for (std::string line; std::getline(in, line) && !in.eof(); lines.push_back(line)) offset += line.size() + 1;
   return lines;
 }
 
@@ -522,10 +458,9 @@ std::string DetailAfterIndex(const std::string& line) {
   return second == std::string::npos ? std::string() : line.substr(second + 1);
 }
 
-// Mutations [from, end) in children, each in the work folder `work` (a damaged
-// package may name a folder relative to the current one) with its output in a file.
-void RunJob(const Options& options, const fs::path& work, std::uint64_t from, std::uint64_t end,
-            Results& results) {
+// Mutations [from, end) in children run in `work` (a damaged package may name a
+// folder relative to the current one), each with its output in a file.
+void RunJob(const Options& options, const fs::path& work, std::uint64_t from, std::uint64_t end, Results& results) {
   using Clock = std::chrono::steady_clock;
   PrepareWorkFolder(work);
   const fs::path output = work / L"output.txt";
@@ -537,14 +472,9 @@ void RunJob(const Options& options, const fs::path& work, std::uint64_t from, st
     if (const platform::ErrorCode error = child.Start({self, L"--child", std::to_wstring(options.seed),
                                                        std::to_wstring(next), std::to_wstring(batch_end)},
                                                       work.wstring(), output.wstring())) {
-      std::lock_guard<std::mutex> lock(results.mutex);
-      results.error = "cannot start a child: error " + std::to_string(error);
-      return;
+      return results.Fail("cannot start a child: error " + std::to_string(error));
     }
-    {
-      std::lock_guard<std::mutex> lock(results.mutex);
-      ++results.children;
-    }
+    ++results.children;
     std::uint64_t current = next;
     std::string operation = "start", crash_line;
     Clock::time_point since = Clock::now();
@@ -553,17 +483,16 @@ void RunJob(const Options& options, const fs::path& work, std::uint64_t from, st
       std::uint32_t exit_code = 0;
       const platform::ErrorCode waited = child.Wait(exit_code, std::chrono::milliseconds(100));
       for (const std::string& line : NewLines(output, offset)) {
-        const std::string word = line.substr(0, line.find(' '));
+        const std::string word = line.substr(0, line.find(' ')), detail = DetailAfterIndex(line);
         if (word == "begin") {
           current = std::stoull(line.substr(6));
           since = Clock::now();
           operation = "start";
         } else if (word == "op") {
-          operation = DetailAfterIndex(line);
+          operation = detail;
         } else if (word == "end" || word == "bad") {
-          const std::string detail = DetailAfterIndex(line);
           const Finding bad{current, "bad answer", detail};
-          Finish(options, results, detail.substr(0, detail.find(' ')), word == "bad" ? &bad : nullptr);
+          results.Finish(options, detail.substr(0, detail.find(' ')), word == "bad" ? &bad : nullptr);
         } else if (word == "crash") {
           crash_line = line;
         } else if (word == "done") {
@@ -573,24 +502,19 @@ void RunJob(const Options& options, const fs::path& work, std::uint64_t from, st
       if (waited == platform::kErrorSuccess) {
         if (done) break;
         // Ended inside mutation `current`: a crash (or an exit no one asked for).
-        Finding crash{current, "crash",
-                      (crash_line.empty() ? "op=" + operation : DetailAfterIndex(crash_line)) + " exit code " +
-                          std::to_string(exit_code)};
-        crash.wine = msi_test::kUnderWine && crash_line.find("ours=0") != std::string::npos;
-        Finish(options, results, {}, &crash);
+        const std::string where = crash_line.empty() ? "op=" + operation : DetailAfterIndex(crash_line);
+        const Finding crash{current, "crash", where + " exit code " + std::to_string(exit_code),
+                            msi_test::kUnderWine && crash_line.find("ours=0") != std::string::npos};
+        results.Finish(options, {}, &crash);
         break;
       }
-      if (waited != platform::kErrorTimeout) {
-        std::lock_guard<std::mutex> lock(results.mutex);
-        results.error = "waiting for a child failed: error " + std::to_string(waited);
-        return;
-      }
+      if (waited != platform::kErrorTimeout) return results.Fail("waiting for a child failed: error " + std::to_string(waited));
       if (Clock::now() - since > std::chrono::seconds(options.hang_seconds)) {
         child.Terminate();
         child.Wait(exit_code);
         // Under Wine inside msi.dll: this program's own steps cannot loop.
         const Finding hang{current, "hang", "op=" + operation, msi_test::kUnderWine};
-        Finish(options, results, {}, &hang);
+        results.Finish(options, {}, &hang);
         break;
       }
     }
@@ -633,20 +557,15 @@ int RunDriver(const Options& options) {
   }
   std::printf("msi_package_fuzz: seed %" PRIu64 ", mutations %" PRIu64 "..%" PRIu64 ": %" PRIu64
               " run in %.0f s (%" PRIu64 " jobs, %zu child processes); crashes %zu, hangs %zu, bad answers %zu; "
-              "%zu counted as Wine's\n",
+              "%zu counted as Wine's\nmsi_package_fuzz: open results:",
               options.seed, options.first, options.first + options.count - 1, options.count, seconds, jobs,
-              results.children,
-              crashes, hangs, findings.size() - crashes - hangs, findings.size() - ours);
-  std::printf("msi_package_fuzz: open results:");
+              results.children.load(), crashes, hangs, findings.size() - crashes - hangs, findings.size() - ours);
   for (const auto& [result, count] : results.opened) std::printf(" %s x%zu", result.c_str(), count);
   std::printf("\n");
   std::error_code ignored;
-  if (findings.empty()) {
-    fs::remove_all(work, ignored);
-  } else {
-    std::printf("msi_package_fuzz: the damaged packages are in %s (msi_package_fuzz --one <index> reruns one)\n",
-                kept.string().c_str());
-  }
+  if (findings.empty()) fs::remove_all(work, ignored);
+  else std::printf("msi_package_fuzz: the damaged packages are in %s (msi_package_fuzz --one <index> reruns one)\n",
+                   kept.string().c_str());
   return ours == 0 ? 0 : 1;
 }
 
@@ -692,25 +611,22 @@ int main(int argc, char** argv) {
     InstallCrashHandler();
     return RunMutations(std::stoull(args[1]), std::stoull(args[2]), std::stoull(args[3]), fs::current_path());
   }
-  Options options;
+  Options o;
+  const std::map<std::string, std::uint64_t*> numbers = {
+      {"--count", &o.count}, {"--seed", &o.seed}, {"--first", &o.first}, {"--jobs", &o.jobs}, {"--one", &o.first}};
+  if (args.size() % 2 != 0) return Usage();
   try {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      const std::string& name = args[i];
-      if (i + 1 >= args.size()) return Usage();
-      const std::string& value = args[++i];
-      if (name == "--count") options.count = std::stoull(value);
-      else if (name == "--seed") options.seed = std::stoull(value);
-      else if (name == "--first") options.first = std::stoull(value);
-      else if (name == "--hang-seconds") options.hang_seconds = std::stoi(value);
-      else if (name == "--jobs") options.jobs = std::stoull(value);
-      else if (name == "--write") options.write_folder = fs::u8path(value);
-      else if (name == "--one") { options.first = std::stoull(value); options.one = true; }
+    for (std::size_t i = 0; i < args.size(); i += 2) {
+      const std::string &name = args[i], &value = args[i + 1];
+      if (numbers.count(name)) *numbers.at(name) = std::stoull(value);
+      else if (name == "--hang-seconds") o.hang_seconds = std::stoi(value);
+      else if (name == "--write") o.write_folder = fs::u8path(value);
       else return Usage();
+      o.one = o.one || name == "--one";
     }
   } catch (const std::exception&) {
     return Usage();
   }
-  if (options.one) return RunOne(options);
-  if (!options.write_folder.empty()) return WriteMutations(options);
-  return RunDriver(options);
+  if (o.one) return RunOne(o);
+  return o.write_folder.empty() ? RunDriver(o) : WriteMutations(o);
 }

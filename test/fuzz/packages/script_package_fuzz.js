@@ -1,27 +1,12 @@
 'use strict';
-// Script-level package fuzzer (Linux): every method of the package classes
-// (msi_package_info, msi_product_info; arguments from script_classes.js) and
-// executeQuery over every table of _Tables, over the damaged packages that
-// msi_package_fuzz writes.
-//
-//   node test/fuzz/packages/script_package_fuzz.js [--count N] [--seed S] [--first I] [--jobs J]
-//                                                  [--hang-seconds T]
-//
-// Mutations I .. I+N-1 of seed S (default 1,000 of seed 13 from 0) are written
-// in batches and run in J children at a time (default 2), each a copy of node
-// as the host in a folder of its own. For each mutation a child puts the file as
-// velkor_installer.msi beside the host and calls application.join() first, so
-// that the package object is made afresh. Findings: a call that throws anything
-// but an Error, a crash, and a hang (no call returns in T seconds, 60). The
-// child's progress file names the mutation and the call a crash or hang was in;
-// the next child starts after it. The damaged packages of the findings are kept.
+// Script-level package fuzzer (Linux): the package classes over the damaged
+// packages msi_package_fuzz writes; README.md gives the options and the findings.
 const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { buildDir, installerAddon } = require('../../script/addon_paths');
 const { copyHost } = require('../../script/child_process_helpers');
-const { isolate, option } = require('../../script/isolated_run');
-const { discoverClasses, findArguments } = require('../../script/script_classes');
+const { discoverClasses, findArguments, isolate, option } = require('../../script/script_classes');
 
 const packageName = 'velkor_installer.msi';
 const mutationsPerChild = 500;  // a batch: the damaged files on disk at once, and one child's share
@@ -85,7 +70,7 @@ async function packageMethods(addon) {
 function options() {
   const chosen = { count: option('count', 1000), seed: option('seed', 13), first: option('first', 0),
     jobs: option('jobs', 2), hangSeconds: option('hang-seconds', 60) };
-  if (Object.values(chosen).some((number) => !Number.isSafeInteger(number) || number < 0) ||
+  if (!Object.values(chosen).every(Number.isSafeInteger) || Math.min(...Object.values(chosen)) < 0 ||
       chosen.jobs < 1 || chosen.hangSeconds < 1) {
     console.error('usage: script_package_fuzz.js [--count N] [--seed S] [--first I] [--jobs J] [--hang-seconds T]');
     process.exit(2);
@@ -119,8 +104,7 @@ function runChildProcess(job, from, to, folder, hangSeconds) {
     let size = -1, still = 0, hung = false;  // the progress file's size, seconds it stayed so
     const watch = setInterval(() => {
       const now = fs.statSync(job.progress).size;
-      still = now === size ? still + 1 : 0;
-      size = now;
+      [still, size] = [now === size ? still + 1 : 0, now];
       if (still >= hangSeconds && !hung) { hung = true; child.kill('SIGKILL'); }
     }, 1000);
     child.on('exit', (code, signal) => {
@@ -162,10 +146,9 @@ async function main() {
   }
 
   async function worker(number) {
-    const job = { dir: path.join(run.dir, `job${number}`) };
-    fs.mkdirSync(path.join(job.dir, 'home'), { recursive: true });
-    job.host = copyHost(job.dir);
-    job.progress = path.join(job.dir, 'progress.txt');
+    const dir = path.join(run.dir, `job${number}`);
+    fs.mkdirSync(path.join(dir, 'home'), { recursive: true });
+    const job = { dir, host: copyHost(dir), progress: path.join(dir, 'progress.txt') };
     const batchSize = Math.min(mutationsPerChild, Math.ceil(count / jobs));
     while (nextBatch < end) {
       const from = nextBatch;
@@ -193,10 +176,7 @@ async function main() {
   console.log(`script_package_fuzz: ${counts.mutations} mutations (seed ${seed}, ${first} .. ${end - 1}) in ${seconds} s, ` +
     `${jobs} jobs; ${counts.calls} calls, ${counts.errors} Error throws; crashes ${counts.crashes}, ` +
     `hangs ${counts.hangs}, other findings ${findings.length - counts.crashes - counts.hangs}`);
-  if (!findings.length) {
-    run.cleanUp();
-    return 0;
-  }
+  if (!findings.length) return run.cleanUp() ?? 0;
   for (let number = 0; number < jobs; ++number) fs.rmSync(path.join(run.dir, `job${number}`), { recursive: true, force: true });
   findings.sort((a, b) => (a.index ?? -1) - (b.index ?? -1));
   const kept = path.join(run.dir, 'findings');
@@ -211,8 +191,5 @@ async function main() {
 if (process.argv[2] === '--child') {
   runChild(process.argv.slice(3));
 } else {
-  main().then((status) => { process.exitCode = status; }, (error) => {
-    console.error(error);
-    process.exitCode = 2;
-  });
+  main().then((status) => { process.exitCode = status; }, (error) => { console.error(error); process.exitCode = 2; });
 }
