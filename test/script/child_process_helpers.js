@@ -10,6 +10,8 @@ const path = require('node:path');
 const { bootstrapper } = require('./addon_paths');
 
 const EOL = process.platform === 'win32' ? '\r\n' : '\n';
+// A process the child started may hold a file of its folder a moment longer.
+const removal = { recursive: true, force: true, maxRetries: 20, retryDelay: 250 };
 
 // options: execPath (the host, default this node); env (added; INSTALLER_VESK_HOME is
 // <dir>/home unless given); prepare(dir); timeout (ms, 60000); bootstrapper: { packageFile,
@@ -46,7 +48,7 @@ function runInFreshProcess(addonPath, body, options = {}) {
     const contents = new Map(logs.map((name) => [name, fs.readFileSync(path.join(dir, name))]));
     return { report, logs, read: (name) => contents.get(name), output: said, commandLine: command.join(' ') };
   } finally {
-    fs.rmSync(dir, { recursive: true, force: true });
+    fs.rmSync(dir, removal);
   }
 }
 

@@ -11,11 +11,13 @@ const { packages } = require('./addon_paths');
 
 const mainScript = path.join(__dirname, '..', '..', 'examples', 'terminal-installer', 'main.js');
 const underWindows = process.platform === 'win32';
+// A process the installer started (the product, Wine's services) may hold a file a moment longer.
+const removal = { recursive: true, force: true, maxRetries: 20, retryDelay: 250 };
 
 // Runs `body(home)` with a temporary INSTALLER_VESK_HOME.
 async function withHome(body) {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'installer-terminal-home-'));
-  try { await body(home); } finally { fs.rmSync(home, { recursive: true, force: true }); }
+  try { await body(home); } finally { fs.rmSync(home, removal); }
 }
 
 // Runs the installer with its output going to a file; gives its exit code and output.
@@ -73,7 +75,7 @@ test('--yes installs the sample product, starts it and removes it again', { time
   const traceLog = names.find((name) => name.endsWith('.INST.log'));
   assert.ok(traceLog && names.some((name) => name.endsWith('.MSI.log')), `both logs are in ${logs}: ${names}`);
   assert.match(fs.readFileSync(path.join(logs, traceLog), 'utf8'), /\tbl\tApplication run/);
-  fs.rmSync(path.dirname(logs), { recursive: true, force: true });
+  fs.rmSync(path.dirname(logs), removal);
   if (!underWindows) assertNothingLeft(home, 'Wren Labs');
 }));
 
@@ -106,7 +108,7 @@ test('in a terminal, Ctrl+C during the install cancels it with 1602 and leaves n
     assert.match(text, expected);
   }
   assert.doesNotMatch(text, /^Removing/m);
-  fs.rmSync(path.dirname(logsFolder(text)), { recursive: true, force: true });
+  fs.rmSync(path.dirname(logsFolder(text)), removal);
   assertNothingLeft(home, 'Kestrel', 'Bulk Notes');
 }));
 
