@@ -1,7 +1,5 @@
 // The other process of the machine identifier tests.
 //
-//   machine_id_probe fixed SERIAL FILE   the identifier of a disk whose ATA serial is
-//                                        SERIAL (no virtual machine), written to FILE
 //   machine_id_probe system FILE         what this computer gives: the raw facts and the
 //                                        identifier, "key: value" lines
 //   machine_id_probe                     creates "probe-started" in its working directory
@@ -16,31 +14,9 @@ namespace {
 
 namespace id = installer::machine_id;
 
-struct FixedDisk final : platform::DriveSerialSource {
-  std::string ata;
-  platform::DriveSerials ReadSystemDrive() override { return {ata, ""}; }
-};
-struct NoBoard final : platform::BaseBoardSource {
-  bool ReadProductAndSerial(std::string&) override { return false; }
-};
-struct PhysicalMachine final : platform::VirtualMachineProbes {
-  bool VirtualPcGuestCall() override { return false; }
-  bool VmwareBackdoor() override { return false; }
-  bool VirtualBoxDevice() override { return false; }
-  bool HypervisorBit() override { return false; }
-};
-
 int Run(const std::vector<std::string>& arguments) {
   if (arguments.size() == 1) {
     std::ofstream("probe-started") << "started\n";
-    return 0;
-  }
-  if (arguments.size() == 4 && arguments[1] == "fixed") {
-    FixedDisk disk;
-    disk.ata = arguments[2];
-    NoBoard board;
-    PhysicalMachine probes;
-    std::ofstream(arguments[3]) << id::GenerateMachineId({disk, board, probes, platform::SystemUuids()});
     return 0;
   }
   if (arguments.size() == 3 && arguments[1] == "system") {

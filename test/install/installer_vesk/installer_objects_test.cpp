@@ -1,18 +1,14 @@
-// Rules of the installer objects that need no package: the executable's
-// directory, the /log option, log names in a directory, the downgrade rule.
+// Rules of the installer objects that need no package; the executable's own
+// folder is checked from script (installer_controller.test.js).
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "installer_vesk/application.h"
 #include "installer_vesk/conflicting_product.h"
 #include "installer_vesk/interop_helpers.h"
 #include "installer_vesk/log_option.h"
-#include "installer_vesk/tracer.h"
 #include "ovra/strings.h"
 
 namespace {
@@ -45,21 +41,6 @@ TEST(ExecutableDirectory, CutsTheFileName) {
                                   : std::vector(std::begin(posix_paths), std::end(posix_paths))) {
     EXPECT_EQ(row.directory, installer::ExecutableDirectoryOf(row.path)) << ovra::Utf8FromWide(row.path);
   }
-}
-
-TEST(ExecutableDirectory, NamesThisProgramsFolderOnceForEveryThread) {
-  std::vector<std::wstring> answers(8);
-  std::vector<std::thread> threads;
-  for (std::wstring& answer : answers) {
-    threads.emplace_back([&answer] { answer = installer::GetExecutableDirectory(); });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(1u, std::set<std::wstring>(answers.begin(), answers.end()).size());
-  const std::wstring directory = answers[0];
-  ASSERT_FALSE(directory.empty());
-  EXPECT_EQ(kWindows ? L'\\' : L'/', directory.back());
-  EXPECT_NE(directory[directory.size() - 2], directory.back()) << "one separator";
-  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(directory + ovra::WideFromUtf8(TEST_PROGRAM_NAME))));
 }
 
 TEST(LogOption, FindsTheFirstDirectory) {

@@ -10,10 +10,8 @@
 #include <ctime>
 #include <filesystem>
 #include <limits>
-#include <set>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "log_file.h"
@@ -29,7 +27,6 @@ namespace {
 
 using installer::Tracer;
 using installer::TraceRecord;
-using tracer_test::ReadFile;
 using tracer_test::ReadRecords;
 
 std::time_t LocalTimeOf(int year, int month, int day, int hour, int minute) {
@@ -68,52 +65,6 @@ TEST_F(TracerTest, OpenFailureIsReportedAndRecordsAreLostQuietly) {
   EXPECT_EQ(tracer.OpenInstallerLog(), static_cast<std::int32_t>(0x8000004Bu));
 }
 
-TEST_F(TracerTest, LevelRule) {
-  Tracer tracer(std::time(nullptr));
-  ASSERT_EQ(tracer.OpenInstallerLog(), 0);
-  TraceRecord(tracer, 800) << "800 at 700";
-  TraceRecord(tracer, 700) << "700 at 700";
-  tracer.SetLevel(800);
-  TraceRecord(tracer, 800) << "800 at 800";
-  TraceRecord(tracer, 801) << "801 at 800";
-  tracer.SetLevel(0);
-  TraceRecord(tracer, 1) << "1 at 0";
-  TraceRecord(tracer, 0) << "0 at 0";
-  EXPECT_EQ(ReadRecords(tracer.GetInstallerLogName()),
-            (std::vector<std::string>{"700 at 700", "800 at 800", "0 at 0"}));
-}
-
-TEST_F(TracerTest, RecordsWhileClosedAreDiscardedAndEmptyRecordIsStampAlone) {
-  Tracer tracer(std::time(nullptr));
-  TraceRecord(tracer, 700) << "before open";
-  ASSERT_EQ(tracer.OpenInstallerLog(), 0);
-  { TraceRecord empty(tracer, 700); }
-  TraceRecord(tracer, 700) << "after";
-  const std::string text = ReadFile(tracer.GetInstallerLogName());
-  ASSERT_GE(text.size(), tracer_test::kStampLength + tracer_test::kLineEnd.size());
-  EXPECT_EQ(text.substr(tracer_test::kStampLength, tracer_test::kLineEnd.size()), tracer_test::kLineEnd);
-  EXPECT_EQ(ReadRecords(tracer.GetInstallerLogName()), (std::vector<std::string>{"", "after"}));
-}
-
-TEST_F(TracerTest, OpenTwiceCloseAndReopenAppendToOneFile) {
-  Tracer tracer(std::time(nullptr));
-  const std::string name = tracer.GetInstallerLogName();
-  ASSERT_EQ(tracer.OpenInstallerLog(), 0);
-  TraceRecord(tracer, 700) << "one";
-  EXPECT_EQ(tracer.OpenInstallerLog(), 0);
-  EXPECT_TRUE(tracer.IsLogOpen());
-  // The second open must not stop the log.
-  TraceRecord(tracer, 700) << "two";
-  EXPECT_EQ(tracer.CloseInstallerLog(), 0);
-  EXPECT_FALSE(tracer.IsLogOpen());
-  TraceRecord(tracer, 700) << "while closed";
-  EXPECT_EQ(tracer.CloseInstallerLog(), 0);
-  ASSERT_EQ(tracer.OpenInstallerLog(), 0);
-  TraceRecord(tracer, 700) << "three";
-  EXPECT_EQ(tracer.GetInstallerLogName(), name);
-  EXPECT_EQ(ReadRecords(name), (std::vector<std::string>{"one", "two", "three"}));
-}
-
 TEST_F(TracerTest, OpenLogStaysOnItsFileWhenTheNameChanges) {
   Tracer tracer(std::time(nullptr));
   tracer.SetInstallerLogName("first.log");
@@ -129,30 +80,27 @@ TEST_F(TracerTest, OpenLogStaysOnItsFileWhenTheNameChanges) {
   EXPECT_EQ(ReadRecords("sub/first.log"), std::vector<std::string>{"b"});
 }
 
+// "tracer closed" is written only while the log is open and the level takes 700.
 TEST_F(TracerTest, DestructionWritesTracerClosedOnlyWhenOpenAndLevelAllows) {
-  {
-    Tracer tracer(std::time(nullptr));
-    tracer.SetInstallerLogName("at700.log");
-    ASSERT_EQ(tracer.OpenInstallerLog(), 0);
-    TraceRecord(tracer, 1) << "x";
+  const struct {
+    const char* log;
+    std::uint32_t level;
+    bool close;
+    std::vector<std::string> records;
+  } rows[] = {{"at700.log", 700, false, {"x", "tracer closed"}},
+              {"at699.log", 699, false, {"x"}},
+              {"closed.log", 700, true, {"x"}}};
+  for (const auto& row : rows) {
+    {
+      Tracer tracer(std::time(nullptr));
+      tracer.SetInstallerLogName(row.log);
+      tracer.SetLevel(row.level);
+      ASSERT_EQ(tracer.OpenInstallerLog(), 0);
+      TraceRecord(tracer, 1) << "x";
+      if (row.close) tracer.CloseInstallerLog();
+    }
+    EXPECT_EQ(ReadRecords(row.log), row.records) << row.log;
   }
-  {
-    Tracer tracer(std::time(nullptr));
-    tracer.SetInstallerLogName("at699.log");
-    tracer.SetLevel(699);
-    ASSERT_EQ(tracer.OpenInstallerLog(), 0);
-    TraceRecord(tracer, 1) << "x";
-  }
-  {
-    Tracer tracer(std::time(nullptr));
-    tracer.SetInstallerLogName("closed.log");
-    ASSERT_EQ(tracer.OpenInstallerLog(), 0);
-    TraceRecord(tracer, 1) << "x";
-    tracer.CloseInstallerLog();
-  }
-  EXPECT_EQ(ReadRecords("at700.log"), (std::vector<std::string>{"x", "tracer closed"}));
-  EXPECT_EQ(ReadRecords("at699.log"), std::vector<std::string>{"x"});
-  EXPECT_EQ(ReadRecords("closed.log"), std::vector<std::string>{"x"});
 }
 
 TEST_F(TracerTest, LongRecordsAreDroppedBelowLevel1000AndWrittenWholeAbove) {

@@ -212,14 +212,6 @@ TEST_F(MachineId, NoUuidMattersOnlyWhenOneIsNeeded) {
   }
 }
 
-TEST_F(MachineId, SameSerialSameIdentifierAcrossProcesses) {
-  const std::filesystem::path first = dir_ / "first.txt", second = dir_ / "second.txt";
-  EXPECT_EQ(machine_id_test::RunProbe({L"fixed", L"" SAMPLE_SERIAL, machine_id_test::Wide(first)}), 0u);
-  EXPECT_EQ(machine_id_test::RunProbe({L"fixed", L"" SAMPLE_SERIAL, machine_id_test::Wide(second)}), 0u);
-  EXPECT_EQ(machine_id_test::ReadFile(first), Stable(SAMPLE_SERIAL));
-  EXPECT_EQ(machine_id_test::ReadFile(second), Stable(SAMPLE_SERIAL));
-}
-
 TEST_F(MachineId, ThisComputerGivesAWellFormedIdentifier) {
   const std::filesystem::path report = dir_ / "system.txt";
   ASSERT_EQ(machine_id_test::RunProbe({L"system", machine_id_test::Wide(report)}), 0u);

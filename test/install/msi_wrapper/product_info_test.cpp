@@ -1,6 +1,6 @@
-// Installed-product queries over the Osprey family (test/packages/family),
-// installed for real: by the Linux engine in a temporary state folder, by
-// Wine's msi.dll in the Windows lane. Every test removes what it installed.
+// Installed-product queries over the Osprey family, installed for real (our engine
+// on Linux, Wine's msi.dll under Wine). A package's plain facts as script reads
+// them: test/script/package_info.test.js.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -121,24 +121,6 @@ TEST_F(PackageFacts, UnreadablePackagesGiveTheOpenError) {
   }
 }
 
-TEST_F(PackageFacts, ReadsThePackage) {
-  UINT error = 12345;
-  const auto package = CreateMsiProductInfo(PackagePath(L"osprey_1_10.msi"), error);
-  ASSERT_TRUE(package);
-  EXPECT_EQ(0u, error);
-  EXPECT_EQ(L"Osprey Guard", package->GetProductName());
-  EXPECT_EQ(kGuard110, package->GetProductCode());
-  EXPECT_EQ(PackagePath(L"osprey_1_10.msi"), package->GetMsiFilePath());
-  EXPECT_EQ(L"premium", package->GetProperty(L"EDITION"));
-  EXPECT_EQ(L"", package->GetProperty(L"NO_SUCH_PROPERTY"));
-  EXPECT_EQ(ProgramFiles() + Sep() + L"Osprey Labs" + Sep() + L"Osprey Guard" + Sep(), package->GetInstallDirectory());
-  EXPECT_EQ(std::vector<std::wstring>{L"osprey.cab"}, package->GetCabFileNames());
-  std::vector<ProductFeature> features;
-  EXPECT_EQ(0u, package->GetProductFeatures(features));
-  EXPECT_EQ(4u, features.size());
-  EXPECT_EQ(SetupType::NewInstall, package->GetSetupType());
-}
-
 TEST_F(PackageFacts, InstallDirectoryFallsBackToManufacturerAndProductName) {
   msi_test::ScratchCopy copy(L"plain.msi");
   ChangePackage(copy.path(), {L"UPDATE Directory SET Directory_Parent='TARGETDIR' WHERE Directory='INSTALLDIR'"});
@@ -153,7 +135,6 @@ TEST_F(PackageFacts, InstallDirectoryFallsBackToManufacturerAndProductName) {
   EXPECT_EQ(L"", package->GetInstallDirectory());
 }
 
-// Installs and removes for real; the fixture removes what a failed check left.
 class InstalledProducts : public ::testing::Test {
  protected:
   void SetUp() override { previous_ui_ = MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr); }
@@ -221,15 +202,9 @@ TEST_F(InstalledProducts, AnInstalledMemberAnswersForItself) {
   ASSERT_TRUE(installed);
   EXPECT_EQ(0u, error);
   EXPECT_EQ(L"Osprey Guard", installed->GetProductName());
-  EXPECT_EQ(kGuard19, installed->GetProductCode());
   EXPECT_EQ(L"1.9.0", installed->GetProperty(INSTALLPROPERTY_VERSIONSTRING));
   EXPECT_EQ(SetupType::SamePackage, installed->GetSetupType());
   EXPECT_THROW(installed->GetCabFileNames(), std::logic_error);
-  // The package names the folder it was installed into: the seam's Program
-  // Files folder is the installer's.
-  EXPECT_EQ(CreateMsiProductInfo(PackagePath(L"osprey_1_9.msi"), error)->GetInstallDirectory(),
-            installed->GetInstallDirectory());
-  EXPECT_TRUE(fs::exists(fs::path(installed->GetInstallDirectory()) / "engine.txt"));
   const fs::path cached(installed->GetMsiFilePath());
   EXPECT_TRUE(fs::exists(cached));
 
@@ -239,9 +214,8 @@ TEST_F(InstalledProducts, AnInstalledMemberAnswersForItself) {
   ASSERT_EQ(0u, installed->GetProductFeatures(features));
   std::map<std::wstring, std::pair<bool, bool>> seen;  // name: enabled, visible
   for (const ProductFeature& feature : features) seen[feature.name] = {feature.enabled, feature.visible};
-  // Wine's MsiEnumFeaturesW answers ERROR_NO_MORE_ITEMS at once, so no feature is
-  // listed and every one becomes invisible. Docs (level 200) is absent; Service is
-  // hidden in the package.
+  // Wine's MsiEnumFeaturesW lists nothing, so every feature becomes invisible.
+  // Docs (level 200) is absent; Service is hidden in the package.
   const std::map<std::wstring, std::wstring> all{{L"Main", L""}, {L"Tools", L"Main"}, {L"Docs", L""}, {L"Service", L""}};
   EXPECT_EQ(kWine ? decltype(all)() : all, listed);
   EXPECT_EQ((std::map<std::wstring, std::pair<bool, bool>>{{L"Main", {true, !kWine}},
