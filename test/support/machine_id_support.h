@@ -1,10 +1,8 @@
-// Test support: fake machine facts, and the probe program.
+// Test support: fake machine facts.
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "program_support.h"
 #include "machine_id/machine_id.h"
 
 namespace machine_id_test {
@@ -42,18 +40,5 @@ struct FakeProbes final : platform::VirtualMachineProbes {
 struct FailingUuids final : platform::UuidSource {
   platform::ErrorCode Create(platform::Uuid&) override { return 1717; }  // RPC_S_UNKNOWN_IF
 };
-
-using native_test::ReadFile;
-using native_test::ScratchTest;
-using native_test::Wide;
-
-inline std::wstring ProbeProgram() { return native_test::BuiltProgram(MACHINE_ID_PROBE); }
-
-// Runs the probe with `arguments` and gives its exit code.
-inline std::uint32_t RunProbe(const std::vector<std::wstring>& arguments, const std::wstring& directory = {}) {
-  std::vector<std::wstring> command{ProbeProgram()};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  return native_test::RunToEnd(command, directory);
-}
 
 }  // namespace machine_id_test

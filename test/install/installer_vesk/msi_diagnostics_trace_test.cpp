@@ -1,5 +1,4 @@
-// The platform's diagnostic messages (the Windows Installer library's, the named
-// objects' refusals) in the process-wide trace log.
+// The platform's diagnostics (the MSI library's, the named objects' refusals) in the trace log.
 #include "installer_vesk/msi_diagnostics_trace.h"
 
 #include <gtest/gtest.h>

@@ -39,7 +39,8 @@ TEST(SetupManager, ReleasedDuringARunWaitsForNothingAndIsFreedWithTheTask) {
   msi_test::ScopedEngineHome home;
   const fs::path previous = fs::current_path();
   fs::current_path(home.folder());
-  fs::copy_file(fs::path(msi_test::PackagePath(L"bulk.msi")), home.folder() / installer::msi_wrapper::DefaultMsiFileName);
+  fs::copy_file(fs::path(msi_test::PackagePath(L"bulk.msi")),
+                home.folder() / installer::msi_wrapper::DefaultMsiFileName);
   fs::copy_file(fs::path(msi_test::PackagePath(L"bulk.cab")), home.folder() / "bulk.cab");
 
   std::shared_ptr<MsiSetupManager> manager = MsiSetupManager::instance();

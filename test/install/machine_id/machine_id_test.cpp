@@ -117,7 +117,7 @@ TEST(MachineIdParts, HashAgreesWithMd5sumAndDependsOnTheProductText) {
             ExpectedHashedText());
 }
 
-class MachineId : public machine_id_test::ScratchTest {
+class MachineId : public ::testing::Test {
  protected:
   std::string Generate() { return id::GenerateMachineId({disk_, board_, probes_, platform::SystemUuids()}); }
   FakeDisk disk_;
@@ -212,14 +212,9 @@ TEST_F(MachineId, NoUuidMattersOnlyWhenOneIsNeeded) {
   }
 }
 
-TEST_F(MachineId, ThisComputerGivesAWellFormedIdentifier) {
-  const std::filesystem::path report = dir_ / "system.txt";
-  ASSERT_EQ(machine_id_test::RunProbe({L"system", machine_id_test::Wide(report)}), 0u);
-  const std::string text = machine_id_test::ReadFile(report);
-  std::cout << text;
-  std::smatch match;
-  ASSERT_TRUE(std::regex_search(text, match, std::regex("identifier: (.*)\n"))) << text;
-  const std::string identifier = match[1];
+TEST(MachineIdOfThisComputer, IsWellFormed) {
+  const std::string identifier = id::GenerateMachineId();
+  std::cout << "identifier: " << identifier << "\n";
   EXPECT_TRUE(std::regex_match(identifier, kIdentifierShape)) << identifier;
   const std::string marker = identifier.substr(0, 4);
   EXPECT_TRUE(marker == "FFFF" || marker == "F1F1" || marker == "F2F2") << identifier;

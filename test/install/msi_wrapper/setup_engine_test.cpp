@@ -5,11 +5,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "msi_wrapper/setup_engine.h"
-#include "test_packages.h"
+#include "program_support.h"
 
 namespace {
 
@@ -98,8 +96,7 @@ TEST_F(SetupEngine, InstallsWithProgressAndRemoves) {
     return record.action.find(L": InstallFiles. ") != std::wstring::npos;
   }));
   EXPECT_EQ(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(kNotesV1));
-  std::ifstream file(log, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string text = native_test::ReadFile(log);
   text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());  // a UTF-16 log reads as ASCII
   EXPECT_NE(std::string::npos, text.find("InstallFiles"));
 
