@@ -59,8 +59,8 @@ TEST(ObjectPointer, CopyMoveAndAssignmentKeepTheCountRight) {
   EXPECT_EQ(other.releases, 1);
 }
 
-// Something in front of the framework base, as the callback adapters have, so that
-// the interface pointer differs from the object's address.
+// A base in front of the framework's, as the callback adapters have: the interface
+// pointer differs from the object's address.
 struct Payload {
   virtual ~Payload() = default;
   std::int64_t padding = 0;

@@ -34,7 +34,6 @@ TEST(ResultCode, DescriptionsComeFromTheTableOfTheirFacility) {
       {0x80000221, L"Operation timeout", kUnknownPlatform, false},
       {0x80070005, kUnknown, kUnknownPlatform, false},  // a wrapped Win32 error has no text
       {0x80010100, kUnknown, L"Unspecified platform error", true},
-      {0x8001010A, kUnknown, kUnknownPlatform, true},
       {0x80010115, kUnknown, L"Memory mapping failed", true},
       {0x80010116, kUnknown, kUnknownPlatform, true},
       {0x0001002A, kUnknown, kUnknownPlatform, true},  // the sign bit is not part of the facility

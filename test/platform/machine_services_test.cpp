@@ -1,6 +1,7 @@
 // The machine services of the platform seam, each backend on the system it runs on.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -26,12 +27,8 @@
 namespace {
 
 std::string Hex(const platform::Md5Digest& digest) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t byte : digest) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0xF];
-  }
+  char text[2 * sizeof(digest) + 1];
+  for (std::size_t i = 0; i < sizeof(digest); ++i) std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
   return text;
 }
 

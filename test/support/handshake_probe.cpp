@@ -2,7 +2,7 @@
 //
 //   handshake_probe ui --log FILE --report FILE [--exit-code N]
 //       The user interface: traces to FILE, awaits the package (two first callers at
-//       once, then a late one) and writes what it saw to the report ("key: value" lines).
+//       once, then a late one) and writes what it saw to the report.
 //   handshake_probe set-event NAME MARKER
 //       After a pause, creates the file MARKER, then sets the event NAME.
 //   handshake_probe abandon NAME GO LINGER_MS
@@ -29,13 +29,7 @@ namespace {
 constexpr int kUsageError = 64;
 constexpr int kFailure = 65;
 
-std::filesystem::path PathOf(const std::wstring& text) {
-#ifdef _WIN32
-  return std::filesystem::path(text);
-#else
-  return std::filesystem::path(ovra::Utf8FromWide(text));
-#endif
-}
+std::filesystem::path PathOf(const std::wstring& text) { return std::filesystem::u8path(ovra::Utf8FromWide(text)); }
 
 int UserInterface(const std::vector<std::wstring>& arguments) {
   std::wstring log, report_file;

