@@ -9,6 +9,7 @@
 #include "installer_vesk/conflicting_product.h"
 #include "installer_vesk/interop_helpers.h"
 #include "installer_vesk/log_option.h"
+#include "installer_vesk/tracer.h"
 #include "ovra/strings.h"
 
 namespace {
