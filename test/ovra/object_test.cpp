@@ -18,8 +18,7 @@ struct ICounter : ovra::IObject {
   ~ICounter() = default;
 };
 
-// A hand-written IObject that counts references and never deletes itself,
-// so the test can look at it after the pointers are gone.
+// Counts references and never deletes itself, so the test sees it after the pointers go.
 class FakeObject : public ICounter {
  public:
   std::int32_t AddRef() override { return ++references; }
