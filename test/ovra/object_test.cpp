@@ -13,14 +13,12 @@ using ovra::objptr_t;
 
 struct ICounter : ovra::IObject {
   static constexpr ovra::iid_t kIid = 0x1A2B3C4D;
-  virtual int Value() = 0;
 
  protected:
   ~ICounter() = default;
 };
 
-// A hand-written IObject that counts references and never deletes itself,
-// so the test can look at it after the pointers are gone.
+// Counts references and never deletes itself, so the test sees it after the pointers go.
 class FakeObject : public ICounter {
  public:
   std::int32_t AddRef() override { return ++references; }
@@ -29,74 +27,39 @@ class FakeObject : public ICounter {
     return --references;
   }
   ovra::result_t QueryInterface(ovra::iid_t, void**) override { return ovra::kResultNotImplemented; }
-  int Value() override { return 42; }
 
   int releases = 0;
   std::int32_t references = 1;
 };
 
-// Adopt takes the reference over, Retain adds one.
+// Adopt takes the reference over, Retain adds one; every owner releases once.
 TEST(ObjectPointer, CopyMoveAndAssignmentKeepTheCountRight) {
   FakeObject object, other;
   {
     auto first = objptr_t<ICounter>::Adopt(&object);
     objptr_t<ICounter> copy = first;
-    EXPECT_EQ(object.references, 2);
-    EXPECT_EQ(copy, first);
-
     objptr_t<ICounter> moved = std::move(copy);
     EXPECT_EQ(copy, nullptr);
     EXPECT_EQ(object.references, 2);
 
     objptr_t<ICounter> assigned = objptr_t<ICounter>::Adopt(&other);
     assigned = std::move(moved);  // releases `other`
-    EXPECT_EQ(moved, nullptr);
     EXPECT_EQ(other.references, 0);
+    assigned = assigned;
     EXPECT_EQ(object.references, 2);
 
-    assigned = assigned;  // self-assignment keeps the reference
-    assigned = first;
-    EXPECT_EQ(object.references, 2);
-
-    // Converting copy and move, to a base interface.
-    auto derived = objptr_t<FakeObject>::Retain(&object);
-    objptr_t<ovra::IObject> base = derived;
-    EXPECT_EQ(object.references, 4);
-    objptr_t<ICounter> converted = std::move(derived);
-    EXPECT_EQ(derived, nullptr);
-    EXPECT_EQ(converted.get(), static_cast<ICounter*>(&object));
-    EXPECT_EQ(object.references, 4);
+    // Converted to a base interface.
+    objptr_t<ovra::IObject> base = objptr_t<FakeObject>::Retain(&object);
+    EXPECT_EQ(object.references, 3);
+    EXPECT_EQ(first.detach(), &object);
+    EXPECT_EQ(object.references, 3) << "detach hands the reference over";
   }
-  EXPECT_EQ(object.references, 0);
+  EXPECT_EQ(object.references, 1);
   EXPECT_EQ(other.releases, 1);
 }
 
-TEST(ObjectPointer, ResetDetachAndEmptyPointers) {
-  FakeObject object;
-  auto pointer = objptr_t<ICounter>::Adopt(&object);
-  pointer.reset();
-  pointer.reset();
-  EXPECT_EQ(object.releases, 1);
-  EXPECT_FALSE(pointer);
-
-  object.references = 1;
-  auto owner = objptr_t<ICounter>::Adopt(&object);
-  ICounter* raw = owner.detach();
-  EXPECT_EQ(raw, &object);
-  EXPECT_FALSE(owner);
-  EXPECT_EQ(object.releases, 1);
-  EXPECT_EQ(object.references, 1);
-
-  // Nothing is called through an empty pointer.
-  objptr_t<ICounter> empty;
-  objptr_t<ICounter> copy = empty;
-  copy = objptr_t<ICounter>::Retain(nullptr);
-  copy.reset();
-  EXPECT_FALSE(copy);
-}
-
-// Something in front of the framework base, as the callback adapters have, so that
-// the interface pointer differs from the object's address.
+// A base in front of the framework's, as the callback adapters have: the interface
+// pointer differs from the object's address.
 struct Payload {
   virtual ~Payload() = default;
   std::int64_t padding = 0;
@@ -106,7 +69,6 @@ class Counter : public Payload, public ovra::SimpleObjectBase<ovra::NoServiceStr
  public:
   explicit Counter(bool* destroyed) : destroyed_(destroyed) {}
   ~Counter() override { *destroyed_ = true; }
-  int Value() override { return 7; }
 
  private:
   bool* destroyed_;
@@ -121,16 +83,6 @@ TEST(SimpleObject, CountStartsAtOneAndTheLastReleaseDeletes) {
   EXPECT_EQ(object->Release(), 1);
   EXPECT_FALSE(destroyed);
   EXPECT_EQ(object->Release(), 0);
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ(ovra::LiveObjectCount(), live_before);
-
-  destroyed = false;
-  {
-    objptr_t<Counter> made = ovra::MakeObject<Counter>(&destroyed);
-    objptr_t<ICounter> shared = made;
-    EXPECT_EQ(ovra::LiveObjectCount(), live_before + 1);
-    EXPECT_EQ(shared->Value(), 7);
-  }
   EXPECT_TRUE(destroyed);
   EXPECT_EQ(ovra::LiveObjectCount(), live_before);
 }

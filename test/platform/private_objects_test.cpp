@@ -1,8 +1,5 @@
-// Linux: named events and blocks are private to their creator's user. Another
-// user's object is refused, treated as absent and reported. Giving an object to
-// another user takes root (chown); without it, the check is seen through the seam
-// that names the accepted user (named_object.h), which then makes our own objects
-// another user's.
+// Linux: named objects are private to their creator's user; another user's are refused,
+// treated as absent and reported. Without root, the seam naming the accepted user stands in.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -2,8 +2,7 @@
 //
 //   handshake_probe ui --log FILE --report FILE [--exit-code N]
 //       The user interface: traces to FILE, awaits the package (two first callers at
-//       once, then a late one), reads the command line, asks for the splash to be
-//       hidden, and writes what it saw to the report ("key: value" lines, UTF-8).
+//       once, then a late one) and writes what it saw to the report.
 //   handshake_probe set-event NAME MARKER
 //       After a pause, creates the file MARKER, then sets the event NAME.
 //   handshake_probe abandon NAME GO LINGER_MS
@@ -21,7 +20,6 @@
 #include "installer_vesk/interop_helpers.h"
 #include "installer_vesk/msi_ready.h"
 #include "installer_vesk/tracer.h"
-#include "ovra/exception.h"
 #include "ovra/strings.h"
 #include "platform/named_event.h"
 #include "platform/shared_memory.h"
@@ -31,13 +29,7 @@ namespace {
 constexpr int kUsageError = 64;
 constexpr int kFailure = 65;
 
-std::filesystem::path PathOf(const std::wstring& text) {
-#ifdef _WIN32
-  return std::filesystem::path(text);
-#else
-  return std::filesystem::path(ovra::Utf8FromWide(text));
-#endif
-}
+std::filesystem::path PathOf(const std::wstring& text) { return std::filesystem::u8path(ovra::Utf8FromWide(text)); }
 
 int UserInterface(const std::vector<std::wstring>& arguments) {
   std::wstring log, report_file;
@@ -64,18 +56,6 @@ int UserInterface(const std::vector<std::wstring>& arguments) {
   report << "ready set: " << (ready.Open(installer::kMsiReadyEventName, platform::EventAccess::kWait) == 0 && ready.IsSet())
          << "\n";
   report << "package present: " << std::filesystem::exists("velkor_installer.msi") << "\n";
-  try {
-    installer::CommandLineMapping mapping;
-    std::wstring text;
-    report << "command line result: " << installer::ReadSharedCommandLine(text) << "\n";
-    report << "command line: " << ovra::Utf8FromWide(text) << "\n";
-  } catch (const ovra::ResultCodeException& error) {
-    report << "mapping failed: " << error.GetCode() << "\n";
-  }
-  platform::NamedEvent splash;
-  platform::ErrorCode splash_result = splash.Open(installer::kSplashEventName, platform::EventAccess::kSet);
-  if (splash_result == 0) splash_result = splash.Set();
-  report << "splash: " << splash_result << "\n";
   return report.good() ? exit_code : kFailure;
 }
 

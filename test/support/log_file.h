@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,11 +26,8 @@ constexpr std::size_t kStampLength = 9;
 using native_test::ReadFile;
 
 inline bool HasTimeStamp(const std::string& line) {
-  if (line.size() < kStampLength || line[2] != ':' || line[5] != ':' || line[8] != '\t') return false;
-  for (std::size_t i : {0, 1, 3, 4, 6, 7}) {
-    if (line[i] < '0' || line[i] > '9') return false;
-  }
-  return true;
+  static const std::regex stamp("[0-9]{2}:[0-9]{2}:[0-9]{2}\t");
+  return std::regex_match(line.substr(0, kStampLength), stamp);
 }
 // The records of a log: every line must end with the platform's line end, hold no
 // other CR or LF, and start with a time stamp, which is cut off.

@@ -17,17 +17,7 @@
 
 namespace native_test {
 
-// A program of the build folder; under Wine the Linux root is drive Z:.
-inline std::wstring BuiltProgram(const char* path) {
-  std::wstring program = ovra::WideFromUtf8(path);
-#ifdef _WIN32
-  for (wchar_t& c : program) {
-    if (c == L'/') c = L'\\';
-  }
-  program = L"Z:" + program;
-#endif
-  return program;
-}
+inline std::wstring BuiltProgram(const char* path) { return msi_test::SystemPath(path); }
 
 inline std::wstring Wide(const std::filesystem::path& path) {
 #ifdef _WIN32

@@ -29,18 +29,19 @@ void SetEnvironment(const char* name, const std::wstring& value) {
 #endif
 }
 
-std::wstring PackagePath(const std::wstring& name) {
-  std::wstring folder = ovra::WideFromUtf8(MSI_TEST_PACKAGE_DIR);
+std::wstring SystemPath(const std::string& path) {
+  std::wstring text = ovra::WideFromUtf8(path);
 #ifdef _WIN32
   // Wine maps the Linux root to drive Z:.
-  for (wchar_t& c : folder) {
+  for (wchar_t& c : text) {
     if (c == L'/') c = L'\\';
   }
-  return L"Z:" + folder + L"\\" + name;
-#else
-  return folder + L"/" + name;
+  text = L"Z:" + text;
 #endif
+  return text;
 }
+
+std::wstring PackagePath(const std::wstring& name) { return SystemPath(MSI_TEST_PACKAGE_DIR "/") + name; }
 
 ScratchCopy::ScratchCopy(const std::wstring& name) {
   folder_ = FreshTemporaryFolder("msi_tests_");

@@ -7,23 +7,23 @@
 
 namespace msi_test {
 
-// The Windows build runs under Wine, whose msi.dll departs from the documented
-// behaviour in a few places (docs/wine-differences.md).
+// The Windows build runs under Wine, whose msi.dll differs a little (docs/wine-differences.md).
 #ifdef _WIN32
 constexpr bool kUnderWine = true;
 #else
 constexpr bool kUnderWine = false;
 #endif
 
-// A new, empty folder under the temporary folder, named `prefix` and a unique
-// tail; the caller removes it.
+// A new, empty folder under the temporary folder, named `prefix` and a unique tail.
 std::filesystem::path FreshTemporaryFolder(const std::string& prefix);
 
 // Sets an environment variable of this process; an empty value removes it.
 void SetEnvironment(const char* name, const std::wstring& value);
 
-// Path of a file of the generated package folder, in the form the running
-// system opens (a Z: path under Wine).
+// A path of the build machine in the form the running system opens (a Z: path under Wine).
+std::wstring SystemPath(const std::string& path);
+
+// A file of the generated package folder, as SystemPath gives it.
 std::wstring PackagePath(const std::wstring& name);
 
 // A private copy of a package in a fresh temporary folder, removed with the object.
@@ -44,8 +44,7 @@ class ScratchCopy {
   std::filesystem::path file_;
 };
 
-// A fresh temporary folder set as INSTALLER_VESK_HOME (the Linux engine's
-// state; harmless under Wine), removed with the object.
+// A fresh INSTALLER_VESK_HOME (the Linux engine's state folder), removed with the object.
 class ScopedEngineHome {
  public:
   ScopedEngineHome();

@@ -1,11 +1,9 @@
-// The application object on the process-wide tracer, setup manager and the
-// bootstrapper's command-line block (its real name: no bootstrapper may run
-// meanwhile).
+// The application object on the process-wide tracer, setup manager and command-line
+// block (its real name: no bootstrapper may run meanwhile).
 #include "installer_vesk/application.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -22,20 +20,16 @@ namespace {
 namespace fs = std::filesystem;
 using installer::PrefixDirectory;
 
-class ApplicationTest : public ::testing::Test {
+class ApplicationTest : public native_test::ScratchTest {
  protected:
   void SetUp() override {
-    const auto stamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    first_ = fs::temp_directory_path() / ("application logs " + stamp);
-    second_ = fs::temp_directory_path() / ("application logs " + stamp + " again");
-    fs::create_directories(first_);
-    fs::create_directories(second_);
+    ScratchTest::SetUp();
+    fs::create_directories(first_ = dir_ / "application logs");
+    fs::create_directories(second_ = dir_ / "application logs again");
   }
   void TearDown() override {
     installer::GetTracer()->CloseInstallerLog();
-    std::error_code ignored;
-    fs::remove_all(first_, ignored);
-    fs::remove_all(second_, ignored);
+    ScratchTest::TearDown();
   }
 
   void WriteCommandLine(const std::wstring& text) {

@@ -1,5 +1,4 @@
-// The platform's diagnostic messages (the Windows Installer library's, the named
-// objects' refusals) in the process-wide trace log.
+// The platform's diagnostics (the MSI library's, the named objects' refusals) in the trace log.
 #include "installer_vesk/msi_diagnostics_trace.h"
 
 #include <gtest/gtest.h>
@@ -45,19 +44,17 @@ class DiagnosticsTrace : public tracer_test::TempDirTest {
   std::uint32_t saved_level_ = 0;
 };
 
-TEST_F(DiagnosticsTrace, MessagesAreDetailRecords) {
+// The library's messages are detail records; refusals are written at the default level.
+TEST_F(DiagnosticsTrace, MessagesAreDetailRecordsAndRefusalsInstallerRecords) {
   installer::TraceMsiDiagnostics();
+  installer::TraceNamedObjectRefusals();
   platform::ReportMsiDiagnostic("at the default level");
+  platform::ReportNamedObjectDiagnostic("named object /Local.x belongs to user 1001: refused");
   tracer_->SetLevel(installer::kDetailTraceLevel);
   platform::ReportMsiDiagnostic("libmsi warning: table not found");
-  EXPECT_EQ(tracer_test::ReadRecords(kLog), (std::vector<std::string>{"bl\tlibmsi warning: table not found"}));
-}
-
-TEST_F(DiagnosticsTrace, NamedObjectRefusalsAreInstallerRecords) {
-  installer::TraceNamedObjectRefusals();
-  platform::ReportNamedObjectDiagnostic("named object /Local.x belongs to user 1001: refused");
   EXPECT_EQ(tracer_test::ReadRecords(kLog),
-            (std::vector<std::string>{"bl\tnamed object /Local.x belongs to user 1001: refused"}));
+            (std::vector<std::string>{"bl\tnamed object /Local.x belongs to user 1001: refused",
+                                      "bl\tlibmsi warning: table not found"}));
 }
 
 }  // namespace

@@ -90,17 +90,6 @@ TEST(TraceRecord, EndWritesOnceAndMovedRecordWritesOnce) {
   EXPECT_EQ(tracer.records, (std::vector<std::string>{"ended", "bl\tmoved"}));
 }
 
-TEST(TraceRecord, InstallerRecordsCarryTheTagAndDecimalNumbers) {
-  RecordingTracer tracer(700);
-  installer::InstallerRecord(tracer) << "Set gui event" << 1;
-  installer::InstallerRecord(tracer) << "Action result: " << 1603u;
-  installer::InstallerRecord(tracer, 800) << "command line";
-  tracer.SetLevel(800);
-  installer::InstallerRecord(tracer, 800) << "Windows " << 10 << '.' << 0;
-  EXPECT_EQ(tracer.records,
-            (std::vector<std::string>{"bl\tSet gui event1", "bl\tAction result: 1603", "bl\tWindows 10.0"}));
-}
-
 TEST(TraceRecord, FormatsNumbersTextAndBools) {
   EXPECT_EQ(Format([](TraceRecord& r) {
               r << 0 << ' ' << -42 << ' ' << std::numeric_limits<std::int32_t>::min() << ' '

@@ -28,13 +28,6 @@ TEST(WmiQuery, BaseBoardAnswers) {
   ASSERT_TRUE(RunOnComThread(query));
   std::cout << "base board: [" << query.text() << "]\n";
   EXPECT_FALSE(query.text().empty());
-  // Run() itself: the row callback stopped the enumeration after the first row.
-  CustomQuery direct(L"SELECT Product, SerialNumber FROM Win32_BaseBoard", [](IWbemClassObject*, bool& proceed) {
-    proceed = false;
-    return S_OK;
-  });
-  ASSERT_TRUE(RunOnComThread(direct));
-  EXPECT_EQ(direct.result, S_OK);
 }
 
 TEST(WmiQuery, RowsRunOutOrTheCallbackStops) {
@@ -47,15 +40,15 @@ TEST(WmiQuery, RowsRunOutOrTheCallbackStops) {
   EXPECT_EQ(all.result, wmi_query::kRowsExhausted);
   EXPECT_GE(rows, 2) << "this test and Wine's services";
 
-  int first_rows = 0;
-  CustomQuery first(L"SELECT Name FROM Win32_Process", [&first_rows](IWbemClassObject*, bool& proceed) {
-    ++first_rows;
+  rows = 0;
+  CustomQuery first(L"SELECT Name FROM Win32_Process", [&rows](IWbemClassObject*, bool& proceed) {
+    ++rows;
     proceed = false;
     return S_OK;
   });
   ASSERT_TRUE(RunOnComThread(first));
   EXPECT_EQ(first.result, S_OK);
-  EXPECT_EQ(first_rows, 1);
+  EXPECT_EQ(rows, 1);
 
   CustomQuery none(L"SELECT Name FROM Win32_Process WHERE Name = 'no such process.exe'",
                    [](IWbemClassObject*, bool&) { return E_UNEXPECTED; });
@@ -79,7 +72,7 @@ TEST(WmiQuery, FailuresEndTheQuery) {
 }
 
 TEST(WmiQuery, StringProperties) {
-  HRESULT results[5] = {E_PENDING, E_PENDING, E_PENDING, E_PENDING, E_PENDING};
+  HRESULT results[4] = {E_PENDING, E_PENDING, E_PENDING, E_PENDING};
   std::wstring name;
   CustomQuery query(L"SELECT Name, ProcessId FROM Win32_Process", [&](IWbemClassObject* row, bool& proceed) {
     proceed = false;

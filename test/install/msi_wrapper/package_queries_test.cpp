@@ -1,5 +1,4 @@
-// Package queries over the generated packages: plain.msi is an ordinary
-// package, edge.msi carries the unusual rows (see test/packages/edge/*.idt).
+// Package queries: plain.msi is ordinary, edge.msi has the unusual rows (test/packages/edge).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include "msi_wrapper/msi_database.h"
 #include "msi_wrapper/msi_handle.h"
 #include "msi_wrapper/package_queries.h"
+#include "ovra/strings.h"
 #include "platform/paths.h"
 #include "test_packages.h"
 
@@ -91,7 +91,7 @@ TEST_F(PackageQueries, PropertyValues) {
 }
 
 // A path written with '/' in the system's own separators.
-std::wstring SystemPath(std::wstring path) {
+std::wstring WithSeparators(std::wstring path) {
   for (wchar_t& c : path) {
     if (c == L'/') c = platform::kPathSeparator;
   }
@@ -121,15 +121,15 @@ TEST_F(PackageQueries, DirectoryPaths) {
   for (const Case& c : cases) {
     std::wstring path;
     EXPECT_EQ(c.result, ResolveDirectoryPath(edge_.get(), c.directory, path)) << c.directory;
-    EXPECT_EQ(SystemPath(c.path), path) << c.directory;
+    EXPECT_EQ(WithSeparators(c.path), path) << c.directory;
   }
 
   std::wstring path = L"core.txt";
   EXPECT_EQ(ERROR_SUCCESS, ResolveDirectoryPath(edge_.get(), L"INSTALLDIR", path));
-  EXPECT_EQ(SystemPath(L"Egret Labs/Suite Tools/core.txt"), path);
+  EXPECT_EQ(WithSeparators(L"Egret Labs/Suite Tools/core.txt"), path);
   path.clear();
   EXPECT_EQ(ERROR_SUCCESS, ResolveDirectoryPath(plain_.get(), L"INSTALLDIR", path));
-  EXPECT_EQ(SystemPath(L"Heron Works/Backup/"), path);
+  EXPECT_EQ(WithSeparators(L"Heron Works/Backup/"), path);
 }
 
 TEST_F(PackageQueries, FeaturesWithConditions) {
@@ -137,17 +137,17 @@ TEST_F(PackageQueries, FeaturesWithConditions) {
   ASSERT_EQ(ERROR_SUCCESS, ReadProductFeatures(edge_.get(), features));
   ASSERT_EQ(6u, features.size());
 
+  for (const wchar_t* name : {L"Core", L"Plugins", L"Docs", L"Hidden", L"NoDisplay", L"Mirror"}) {
+    ASSERT_NE(nullptr, Find(features, name)) << ovra::Utf8FromWide(name);
+  }
   const ProductFeature* core = Find(features, L"Core");
-  ASSERT_NE(nullptr, core);
   EXPECT_EQ(std::make_tuple(L"", L"Core tools", L"The main program", 1, L"", 0),
             std::make_tuple(core->parentName, core->displayName, core->description, core->defaultInstallLevel,
                             core->activeInstallLevel.condition, core->activeInstallLevel.installLevel));
   EXPECT_TRUE(core->enabled && core->visible);
 
   const ProductFeature* plugins = Find(features, L"Plugins");
-  ASSERT_NE(nullptr, plugins);
-  EXPECT_EQ(L"Core", plugins->parentName);
-  EXPECT_EQ(3, plugins->defaultInstallLevel);
+  EXPECT_EQ(std::make_tuple(L"Core", 3), std::make_tuple(plugins->parentName, plugins->defaultInstallLevel));
   // Plugins has two Condition rows: the later one in table order wins.
   const std::vector<std::wstring> order = Column(L"SELECT `Level` FROM `Condition` WHERE `Feature_` = 'Plugins'");
   ASSERT_EQ(2u, order.size());
@@ -156,9 +156,8 @@ TEST_F(PackageQueries, FeaturesWithConditions) {
   EXPECT_EQ(second_last ? 5 : 0, plugins->activeInstallLevel.installLevel);
 
   const ProductFeature* docs = Find(features, L"Docs");
-  ASSERT_NE(nullptr, docs);
-  EXPECT_EQ(L"DOCS=\"1\"", docs->activeInstallLevel.condition);
-  EXPECT_EQ(1, docs->activeInstallLevel.installLevel);
+  EXPECT_EQ(std::make_tuple(L"DOCS=\"1\"", 1),
+            std::make_tuple(docs->activeInstallLevel.condition, docs->activeInstallLevel.installLevel));
 
   // Display: 0 and null hide a feature, any other number shows it.
   EXPECT_FALSE(Find(features, L"Hidden")->visible);
@@ -172,13 +171,11 @@ TEST_F(PackageQueries, FeaturesOfAPackageWithoutConditions) {
   std::vector<ProductFeature> features;
   EXPECT_EQ(ERROR_BAD_QUERY_SYNTAX, ReadProductFeatures(plain_.get(), features));
   ASSERT_EQ(2u, features.size());
-  EXPECT_EQ(L"Main", features[0].name);
-  EXPECT_EQ(L"Copies your files every day", features[0].description);
-  EXPECT_TRUE(features[0].visible);
-  EXPECT_EQ(L"Docs", features[1].name);
-  EXPECT_EQ(L"Main", features[1].parentName);
-  EXPECT_FALSE(features[1].visible);
-  EXPECT_EQ(3, features[1].defaultInstallLevel);
+  EXPECT_EQ(std::make_tuple(L"Main", L"Copies your files every day", true),
+            std::make_tuple(features[0].name, features[0].description, features[0].visible));
+  EXPECT_EQ(std::make_tuple(L"Docs", L"Main", false, 3),
+            std::make_tuple(features[1].name, features[1].parentName, features[1].visible,
+                            features[1].defaultInstallLevel));
 }
 
 TEST_F(PackageQueries, ConditionRows) {
@@ -223,8 +220,9 @@ TEST_F(PackageQueries, ExecuteSequenceKeepsTheFirstOfEqualNumbers) {
                                    [](const std::wstring& a) { return a == L"EgretFirst" || a == L"EgretSecond"; });
   ASSERT_NE(actions.end(), first);
   EXPECT_EQ(*first, sequence.at(4500).action);
-  EXPECT_EQ(L"Installed", sequence.at(0).condition);  // an empty Sequence counts as 0
-  EXPECT_EQ(L"EgretUnnumbered", sequence.at(0).action);
+  // An empty Sequence counts as 0.
+  EXPECT_EQ(std::make_tuple(L"EgretUnnumbered", L"Installed"),
+            std::make_tuple(sequence.at(0).action, sequence.at(0).condition));
   EXPECT_EQ(L"InstallFinalize", sequence.rbegin()->second.action);
   EXPECT_EQ(L"", sequence.at(800).condition);
 }

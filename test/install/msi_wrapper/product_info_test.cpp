@@ -1,6 +1,5 @@
-// Installed-product queries over the Osprey family (test/packages/family),
-// installed for real: by the Linux engine in a temporary state folder, by
-// Wine's msi.dll in the Windows lane. Every test removes what it installed.
+// Installed-product queries over the Osprey family, installed for real; a package's plain
+// facts as script reads them: test/script/package_info.test.js.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -102,18 +101,7 @@ TEST(InstalledFeatureEnumeration, SkipsFailingIndexesUpToABound) {
   }
 }
 
-class PackageFacts : public ::testing::Test {
- protected:
-  msi_test::ScopedEngineHome home_;
-
-  std::wstring ProgramFiles() const {
-    // Wine's 64-bit prefix; on Linux, the engine's drive root.
-    return kWine ? L"C:\\Program Files"
-                 : ovra::WideFromUtf8((home_.folder() / "drive" / "Program Files").string());
-  }
-};
-
-TEST_F(PackageFacts, UnreadablePackagesGiveTheOpenError) {
+TEST(PackageFacts, UnreadablePackagesGiveTheOpenError) {
   for (const wchar_t* name : {L"no_such_package.msi", L"not_msi.msi"}) {
     UINT error = 12345;
     EXPECT_EQ(nullptr, CreateMsiProductInfo(PackagePath(name), error)) << ovra::Utf8FromWide(name);
@@ -121,29 +109,15 @@ TEST_F(PackageFacts, UnreadablePackagesGiveTheOpenError) {
   }
 }
 
-TEST_F(PackageFacts, ReadsThePackage) {
-  UINT error = 12345;
-  const auto package = CreateMsiProductInfo(PackagePath(L"osprey_1_10.msi"), error);
-  ASSERT_TRUE(package);
-  EXPECT_EQ(0u, error);
-  EXPECT_EQ(L"Osprey Guard", package->GetProductName());
-  EXPECT_EQ(kGuard110, package->GetProductCode());
-  EXPECT_EQ(PackagePath(L"osprey_1_10.msi"), package->GetMsiFilePath());
-  EXPECT_EQ(L"premium", package->GetProperty(L"EDITION"));
-  EXPECT_EQ(L"", package->GetProperty(L"NO_SUCH_PROPERTY"));
-  EXPECT_EQ(ProgramFiles() + Sep() + L"Osprey Labs" + Sep() + L"Osprey Guard" + Sep(), package->GetInstallDirectory());
-  EXPECT_EQ(std::vector<std::wstring>{L"osprey.cab"}, package->GetCabFileNames());
-  std::vector<ProductFeature> features;
-  EXPECT_EQ(0u, package->GetProductFeatures(features));
-  EXPECT_EQ(4u, features.size());
-  EXPECT_EQ(SetupType::NewInstall, package->GetSetupType());
-}
-
-TEST_F(PackageFacts, InstallDirectoryFallsBackToManufacturerAndProductName) {
+TEST(PackageFacts, InstallDirectoryFallsBackToManufacturerAndProductName) {
+  msi_test::ScopedEngineHome home;
+  // Wine's 64-bit prefix; on Linux, the engine's drive root.
+  const std::wstring program_files =
+      kWine ? L"C:\\Program Files" : ovra::WideFromUtf8((home.folder() / "drive" / "Program Files").string());
   msi_test::ScratchCopy copy(L"plain.msi");
   ChangePackage(copy.path(), {L"UPDATE Directory SET Directory_Parent='TARGETDIR' WHERE Directory='INSTALLDIR'"});
   UINT error = 0;
-  EXPECT_EQ(ProgramFiles() + Sep() + L"Heron Works" + Sep() + L"Heron Backup",
+  EXPECT_EQ(program_files + Sep() + L"Heron Works" + Sep() + L"Heron Backup",
             CreateMsiProductInfo(copy.path(), error)->GetInstallDirectory());
 
   // With no Manufacturer there is no answer, though ProductName is set.
@@ -153,7 +127,6 @@ TEST_F(PackageFacts, InstallDirectoryFallsBackToManufacturerAndProductName) {
   EXPECT_EQ(L"", package->GetInstallDirectory());
 }
 
-// Installs and removes for real; the fixture removes what a failed check left.
 class InstalledProducts : public ::testing::Test {
  protected:
   void SetUp() override { previous_ui_ = MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr); }
@@ -196,21 +169,15 @@ class InstalledProducts : public ::testing::Test {
   INSTALLUILEVEL previous_ui_ = INSTALLUILEVEL_DEFAULT;
 };
 
+// Its name, version and family as script sees them: package_info.test.js (conflicts).
 TEST_F(InstalledProducts, AnInstalledMemberAnswersForItself) {
   ASSERT_EQ(0u, Install(L"osprey_1_9.msi"));
-
+  EXPECT_TRUE(IsProductInstalled(kGuard19));
   std::wstring value = L"stale";
-  EXPECT_EQ(0u, GetInstalledProductProperty(kGuard19, INSTALLPROPERTY_VERSIONSTRING, value));
-  EXPECT_EQ(L"1.9.0", value);
   EXPECT_EQ(static_cast<UINT>(ERROR_UNKNOWN_PRODUCT),
             GetInstalledProductProperty(kNeverInstalled, INSTALLPROPERTY_VERSIONSTRING, value));
   EXPECT_EQ(L"", value);
-  EXPECT_TRUE(IsProductInstalled(kGuard19));
-  EXPECT_FALSE(IsProductInstalled(kNeverInstalled));
-
   std::vector<std::wstring> related{L"stale"};
-  EXPECT_EQ(0u, FindRelatedProduct(kFamily, related));
-  EXPECT_EQ(std::vector<std::wstring>{kGuard19}, related);
   EXPECT_EQ(static_cast<UINT>(ERROR_NO_MORE_ITEMS), FindRelatedProduct(kBetaFamily, related));
   EXPECT_TRUE(related.empty());
 
@@ -219,17 +186,8 @@ TEST_F(InstalledProducts, AnInstalledMemberAnswersForItself) {
   EXPECT_EQ(12345u, error);
   const auto installed = CreateMsiProductInstalledInfo(kGuard19, error);
   ASSERT_TRUE(installed);
-  EXPECT_EQ(0u, error);
-  EXPECT_EQ(L"Osprey Guard", installed->GetProductName());
-  EXPECT_EQ(kGuard19, installed->GetProductCode());
-  EXPECT_EQ(L"1.9.0", installed->GetProperty(INSTALLPROPERTY_VERSIONSTRING));
   EXPECT_EQ(SetupType::SamePackage, installed->GetSetupType());
   EXPECT_THROW(installed->GetCabFileNames(), std::logic_error);
-  // The package names the folder it was installed into: the seam's Program
-  // Files folder is the installer's.
-  EXPECT_EQ(CreateMsiProductInfo(PackagePath(L"osprey_1_9.msi"), error)->GetInstallDirectory(),
-            installed->GetInstallDirectory());
-  EXPECT_TRUE(fs::exists(fs::path(installed->GetInstallDirectory()) / "engine.txt"));
   const fs::path cached(installed->GetMsiFilePath());
   EXPECT_TRUE(fs::exists(cached));
 
@@ -239,9 +197,8 @@ TEST_F(InstalledProducts, AnInstalledMemberAnswersForItself) {
   ASSERT_EQ(0u, installed->GetProductFeatures(features));
   std::map<std::wstring, std::pair<bool, bool>> seen;  // name: enabled, visible
   for (const ProductFeature& feature : features) seen[feature.name] = {feature.enabled, feature.visible};
-  // Wine's MsiEnumFeaturesW answers ERROR_NO_MORE_ITEMS at once, so no feature is
-  // listed and every one becomes invisible. Docs (level 200) is absent; Service is
-  // hidden in the package.
+  // Wine's MsiEnumFeaturesW lists nothing, so every feature becomes invisible.
+  // Docs (level 200) is absent; Service is hidden in the package.
   const std::map<std::wstring, std::wstring> all{{L"Main", L""}, {L"Tools", L"Main"}, {L"Docs", L""}, {L"Service", L""}};
   EXPECT_EQ(kWine ? decltype(all)() : all, listed);
   EXPECT_EQ((std::map<std::wstring, std::pair<bool, bool>>{{L"Main", {true, !kWine}},
@@ -277,9 +234,7 @@ TEST_F(InstalledProducts, SetupTypeAndUpgradeBounds) {
     const wchar_t* package;
     SetupType expected;
   } types[] = {
-      {L"osprey_1_9.msi", SetupType::SamePackage},
       {L"osprey_1_9_rebuild.msi", SetupType::SameProductOtherPackage},
-      {L"osprey_1_10.msi", SetupType::UpgradesRelatedProduct},  // 1.0.0 < 1.9.0 < 1.10.0
       {L"osprey_2_0.msi", SetupType::NewInstall},               // 2.0.0 <= v < 3.0.0
       {L"osprey_beta.msi", SetupType::NewInstall},              // another family
   };

@@ -1,15 +1,12 @@
-// The setup engine's three operations over real packages: our engine on
-// Linux, Wine's msi.dll in the Windows lane. Each test works in a temporary
-// current directory that holds the package under the product package's name.
+// The setup engine over real packages, in a current directory holding the package under
+// the product's name; cancelling and the whole flow: test/script/setup_flow.test.js.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "msi_wrapper/setup_engine.h"
-#include "test_packages.h"
+#include "program_support.h"
 
 namespace {
 
@@ -56,14 +53,6 @@ class SetupEngine : public ::testing::Test {
     return engine;
   }
 
-  std::vector<int> Percentages() const {
-    std::vector<int> values;
-    for (const SetupProgress& record : records_) {
-      if (record.kind == ProgressMessageKind::Progress && record.progress) values.push_back(*record.progress);
-    }
-    return values;
-  }
-
   msi_test::ScopedEngineHome home_;
   fs::path previous_directory_;
   std::vector<SetupProgress> records_;
@@ -90,7 +79,10 @@ TEST_F(SetupEngine, InstallsWithProgressAndRemoves) {
   EXPECT_EQ(OuterHandler, MsiSetExternalUIW(nullptr, 0, nullptr));
   EXPECT_EQ(INSTALLUILEVEL_BASIC, MsiSetInternalUI(INSTALLUILEVEL_NOCHANGE, nullptr));
 
-  const std::vector<int> percentages = Percentages();
+  std::vector<int> percentages;
+  for (const SetupProgress& record : records_) {
+    if (record.kind == ProgressMessageKind::Progress && record.progress) percentages.push_back(*record.progress);
+  }
   ASSERT_FALSE(percentages.empty());
   EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end()));
   EXPECT_EQ(100, percentages.back());
@@ -98,15 +90,13 @@ TEST_F(SetupEngine, InstallsWithProgressAndRemoves) {
     return record.action.find(L": InstallFiles. ") != std::wstring::npos;
   }));
   EXPECT_EQ(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(kNotesV1));
-  std::ifstream file(log, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string text = native_test::ReadFile(log);
   text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());  // a UTF-16 log reads as ASCII
   EXPECT_NE(std::string::npos, text.find("InstallFiles"));
 
   auto engine = Engine();
   EXPECT_EQ(ERROR_SUCCESS, engine->RunUninstallProduct(kNotesV1, L"", 0));
   EXPECT_EQ(INSTALLSTATE_UNKNOWN, MsiQueryProductStateW(kNotesV1));
-  EXPECT_EQ(ERROR_UNKNOWN_PRODUCT, engine->RunUninstallProduct(L"{0D9C5B7E-2F41-4A36-9E8B-51C7A3D60F24}", L"", 0));
 }
 
 TEST_F(SetupEngine, PreinstallWritesNothingAndStopsAtAFalseLaunchCondition) {
@@ -122,26 +112,6 @@ TEST_F(SetupEngine, PreinstallWritesNothingAndStopsAtAFalseLaunchCondition) {
   });
   // Wine ends with 1603 without sending the condition's message.
   EXPECT_EQ(!kWine, error_named_the_action);
-}
-
-TEST_F(SetupEngine, CancelFromTheCallbackRollsTheInstallBack) {
-  UsePackage(L"notes_v1.msi");
-  bool asked = false;
-  const UINT result = Engine([&](const SetupProgress& record) {
-                        if (record.action.find(L": InstallFiles. ") == std::wstring::npos) return IDOK;
-                        asked = true;
-                        return IDCANCEL;
-                      })->RunSetupTask({}, 0);
-  EXPECT_TRUE(asked);
-  if (kWine) {
-    // Wine's msi.dll ignores IDCANCEL on the messages the engine passes on
-    // (ACTIONDATA, PROGRESS): the install completes.
-    EXPECT_EQ(ERROR_SUCCESS, result);
-    EXPECT_EQ(ERROR_SUCCESS, MsiConfigureProductExW(kNotesV1, 0, INSTALLSTATE_ABSENT, L""));
-    return;
-  }
-  EXPECT_EQ(ERROR_INSTALL_USEREXIT, result);
-  EXPECT_EQ(INSTALLSTATE_UNKNOWN, MsiQueryProductStateW(kNotesV1));
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The addon binds its Node-API imports to the loading process while it loads
-// (source/install/node_host/). This test program exports no Node-API function:
-// loading the addon here must fail cleanly, as a missing import would, rather
-// than succeed and fail at the first call.
+// The addon binds its Node-API imports while it loads: in this program, which exports none,
+// loading must fail cleanly rather than succeed and fail at the first call.
 #include <windows.h>
 
 #include <gtest/gtest.h>
