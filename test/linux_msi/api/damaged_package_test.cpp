@@ -2,6 +2,7 @@
 // (source/linux_msi/package_check/package_check.h), which sees a file changed after its verdict.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -54,10 +55,8 @@ class DamagedPackage : public ::testing::TestWithParam<CrashSite> {
   void TearDown() override { platform::SetMsiDiagnosticSink(previous_sink_); }
   bool Reported(const std::string& text) {
     std::lock_guard<std::mutex> lock(g_diagnostics_mutex);
-    for (const std::string& message : g_diagnostics) {
-      if (message.find(text) != std::string::npos) return true;
-    }
-    return false;
+    return std::any_of(g_diagnostics.begin(), g_diagnostics.end(),
+                       [&](const std::string& message) { return message.find(text) != std::string::npos; });
   }
 
   platform::MsiDiagnosticSink previous_sink_ = nullptr;
