@@ -1,16 +1,15 @@
-// Damaged packages on Linux: the files that killed the process inside libmsi
-// before the package check (source/linux_msi/package_check/package_check.h) get error
-// codes now, and the check sees a file that changes after its verdict.
+// Files that crashed libmsi in-process get error codes from the package check
+// (source/linux_msi/package_check/package_check.h), which sees a file changed after its verdict.
 #include <gtest/gtest.h>
-#include <msi.h>
-#include <msiquery.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "msi_wrapper/msi_handle.h"
 #include "ovra/strings.h"
 #include "platform/child_process.h"
 #include "platform/msi_diagnostics.h"
@@ -52,14 +51,12 @@ class DamagedPackage : public ::testing::TestWithParam<CrashSite> {
     previous_sink_ = platform::SetMsiDiagnosticSink(Collect);
     g_diagnostics.clear();
   }
-  void TearDown() override { platform::SetMsiDiagnosticSink(previous_sink_); }
 
+  void TearDown() override { platform::SetMsiDiagnosticSink(previous_sink_); }
   bool Reported(const std::string& text) {
     std::lock_guard<std::mutex> lock(g_diagnostics_mutex);
-    for (const std::string& message : g_diagnostics) {
-      if (message.find(text) != std::string::npos) return true;
-    }
-    return false;
+    return std::any_of(g_diagnostics.begin(), g_diagnostics.end(),
+                       [&](const std::string& message) { return message.find(text) != std::string::npos; });
   }
 
   platform::MsiDiagnosticSink previous_sink_ = nullptr;
@@ -70,7 +67,6 @@ TEST_P(DamagedPackage, CrashesTheHelperAndGetsErrorCodesHere) {
   const CrashSite& damage = GetParam();
   msi_test::ScratchCopy copy(L"plain.msi");
   Damage(copy.path(), damage.offset, damage.length);
-
   // The reproducer still crashes libmsi: in the helper, which reads it as the stand-in would.
   platform::ChildProcess helper;
   const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / "msi_package_check";
@@ -78,7 +74,6 @@ TEST_P(DamagedPackage, CrashesTheHelperAndGetsErrorCodesHere) {
   std::uint32_t exit_code = 0;
   ASSERT_EQ(helper.Wait(exit_code), 0u);
   EXPECT_NE(exit_code, 0u) << "libmsi no longer fails on this file at " << damage.site;
-
   MSIHANDLE handle = 0;
   EXPECT_EQ(MsiOpenDatabaseW(copy.path().c_str(), MSIDBOPEN_READONLY, &handle), ERROR_OPEN_FAILED);
   EXPECT_EQ(MsiOpenDatabaseW(copy.path().c_str(), MSIDBOPEN_TRANSACT, &handle), ERROR_OPEN_FAILED);
@@ -90,8 +85,7 @@ TEST_P(DamagedPackage, CrashesTheHelperAndGetsErrorCodesHere) {
   EXPECT_EQ(MsiInstallProductW(copy.path().c_str(), L""), ERROR_INSTALL_PACKAGE_INVALID);
   EXPECT_EQ(handle, 0u);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  // A sanitizer's handler turns the helper's crash into its report and an exit
-  // code, and a thread-sanitized helper may run out of time first.
+  // A sanitizer turns the crash into a report and an exit code (or a thread-sanitized helper times out).
   EXPECT_TRUE(Reported("is unreadable: "));
 #else
   EXPECT_TRUE(Reported("is unreadable: reading it ended with signal"));
@@ -100,9 +94,8 @@ TEST_P(DamagedPackage, CrashesTheHelperAndGetsErrorCodesHere) {
 
 INSTANTIATE_TEST_SUITE_P(ThreeCrashSites, DamagedPackage, ::testing::ValuesIn(kCrashSites));
 
+// Same inode and size, written within the copy's time-stamp tick: only the content differs.
 TEST(PackageCheck, FileDamagedInPlaceAfterAGoodVerdictIsCheckedAgain) {
-  // Same inode and size, and written within the same time-stamp tick as the
-  // copy: only the content tells the two apart.
   msi_test::ScratchCopy copy(L"plain.msi");
   MSIHANDLE database = 0;
   ASSERT_EQ(MsiOpenDatabaseW(copy.path().c_str(), MSIDBOPEN_READONLY, &database), ERROR_SUCCESS);
@@ -112,30 +105,25 @@ TEST(PackageCheck, FileDamagedInPlaceAfterAGoodVerdictIsCheckedAgain) {
 }
 
 // Names that would leave their folder make the package invalid for the engine.
-struct EscapingName {
-  const wchar_t* update;
-};
-const EscapingName kEscapingNames[] = {
+const wchar_t* const kEscapingNames[] = {
     {L"UPDATE `File` SET `FileName` = 'escape|../../escape.txt' WHERE `File` = 'readme.txt'"},
     {L"UPDATE `File` SET `FileName` = '..' WHERE `File` = 'readme.txt'"},
     {L"UPDATE `Directory` SET `DefaultDir` = '..' WHERE `Directory` = 'INSTALLDIR'"},
     {L"UPDATE `Directory` SET `DefaultDir` = 'up|../../..' WHERE `Directory` = 'INSTALLDIR'"},
 };
 
-class EscapingPackage : public ::testing::TestWithParam<EscapingName> {};
+class EscapingPackage : public ::testing::TestWithParam<const wchar_t*> {};
 
 TEST_P(EscapingPackage, IsNotInstalled) {
   msi_test::ScopedEngineHome home;
   msi_test::ScratchCopy copy(L"plain.msi");
   fs::copy_file(fs::path(msi_test::PackagePath(L"heron.cab")), copy.folder() / "heron.cab");
   {
-    MSIHANDLE database = 0, view = 0;
-    ASSERT_EQ(MsiOpenDatabaseW(copy.path().c_str(), MSIDBOPEN_TRANSACT, &database), ERROR_SUCCESS);
-    ASSERT_EQ(MsiDatabaseOpenViewW(database, GetParam().update, &view), ERROR_SUCCESS);
-    EXPECT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
-    MsiCloseHandle(view);
-    EXPECT_EQ(MsiDatabaseCommit(database), ERROR_SUCCESS);
-    MsiCloseHandle(database);
+    installer::msi_wrapper::UniqueMsiHandle database, view;
+    ASSERT_EQ(MsiOpenDatabaseW(copy.path().c_str(), MSIDBOPEN_TRANSACT, database.receive()), ERROR_SUCCESS);
+    ASSERT_EQ(MsiDatabaseOpenViewW(database.get(), GetParam(), view.receive()), ERROR_SUCCESS);
+    EXPECT_EQ(MsiViewExecute(view.get(), 0), ERROR_SUCCESS);
+    EXPECT_EQ(MsiDatabaseCommit(database.get()), ERROR_SUCCESS);
   }
   const std::wstring command_line = L"ADDLOCAL=ALL VendorDir=" + (copy.folder() / "a" / "b").wstring();
   EXPECT_EQ(MsiInstallProductW(copy.path().c_str(), command_line.c_str()), ERROR_INSTALL_PACKAGE_INVALID);

@@ -120,27 +120,19 @@ TEST_F(Condition, EveryTruncationIsAnError) {
 // Over all short strings of a small alphabet: parentheses change nothing and
 // NOT flips the outcome of anything that is valid.
 TEST_F(Condition, ParenthesesAndNotAgreeOnAllShortInputs) {
-  const std::wstring alphabet = L"()01A =<>~\"";
-  std::wstring text;
   std::size_t checked = 0;
-  for (std::size_t length = 1; length <= 5; ++length) {
-    std::vector<std::size_t> digits(length, 0);
-    for (bool more = true; more; ++checked) {
-      text.clear();
-      for (std::size_t d : digits) text += alphabet[d];
-      const ConditionResult plain = Eval(text);
-      if (text.find_first_not_of(L' ') == std::wstring::npos) {
-        ASSERT_EQ(plain, kNone);
-      } else {
-        ASSERT_EQ(Eval(L"(" + text + L")"), plain) << testing::PrintToString(text);
-        const ConditionResult negated = plain == T ? F : plain == F ? T : kError;
-        ASSERT_EQ(Eval(L"NOT (" + text + L")"), negated) << testing::PrintToString(text);
-      }
-      std::size_t i = 0;
-      while (i < length && ++digits[i] == alphabet.size()) digits[i++] = 0;
-      more = i < length;
+  msi_engine_test::ForEachString(L"()01A =<>~\"", 5, [&](const std::wstring& text) {
+    ++checked;
+    const ConditionResult plain = Eval(text);
+    if (text.find_first_not_of(L' ') == std::wstring::npos) {
+      EXPECT_EQ(plain, kNone);
+    } else {
+      EXPECT_EQ(Eval(L"(" + text + L")"), plain) << testing::PrintToString(text);
+      const ConditionResult negated = plain == T ? F : plain == F ? T : kError;
+      EXPECT_EQ(Eval(L"NOT (" + text + L")"), negated) << testing::PrintToString(text);
     }
-  }
+    return !HasFailure();
+  });
   EXPECT_GT(checked, 100000u);
 }
 

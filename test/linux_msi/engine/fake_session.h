@@ -41,4 +41,19 @@ class FakeSession : public linux_msi::ConditionContext, public linux_msi::Format
   }
 };
 
+// Calls `check` with every string of 1 to `longest` characters of `alphabet`, until it returns false.
+template <typename Check>
+void ForEachString(const std::wstring& alphabet, std::size_t longest, Check check) {
+  for (std::size_t length = 1; length <= longest; ++length) {
+    for (std::vector<std::size_t> digits(length, 0);;) {
+      std::wstring text;
+      for (std::size_t d : digits) text += alphabet[d];
+      if (!check(text)) return;
+      std::size_t i = 0;
+      while (i < length && ++digits[i] == alphabet.size()) digits[i++] = 0;
+      if (i == length) break;
+    }
+  }
+}
+
 }  // namespace msi_engine_test
