@@ -223,11 +223,14 @@ class KillSweep : public ::testing::Test {
         length_ = std::min(length_, took);
       }
       if (!killed) continue;
-      Kill k{std::to_string(delay.count()) + " us of " + std::to_string(length_.count()) + " us, after \"" +
-                 report->last_message + "\"",
-             MsiQueryProductStateW(kBulk)};  // the next call completes or rolls back what the kill left
+      Kill k{};
+      k.where = std::to_string(delay.count()) + " us of " + std::to_string(length_.count()) + " us, after \"" +
+                report->last_message + "\"";
+      k.state = MsiQueryProductStateW(kBulk);  // the next call completes or rolls back what the kill left
       k.files = Snapshot(InstallDir()), k.drive = Snapshot(Drive());
-      if (k.state == INSTALLSTATE_DEFAULT) ASSERT_EQ(Remove(), ERROR_SUCCESS) << k.where;
+      if (k.state == INSTALLSTATE_DEFAULT) {
+        ASSERT_EQ(Remove(), ERROR_SUCCESS) << k.where;
+      }
       k.leftovers = Snapshot(home_->folder() / "packages").size() + Snapshot(home_->folder() / "backup").size();
       k.reinstall = Install();
       k.reinstalled = Snapshot(InstallDir());
