@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 #include "kernel_handle.h"
 
@@ -38,6 +39,10 @@ ErrorCode ChildProcess::Start(const std::vector<std::wstring>& command, const st
                               const std::wstring& output_file) {
   if (command.empty() || state_) return ERROR_INVALID_PARAMETER;
   std::wstring line = JoinCommandLine(command);
+  // A child inherits every inheritable handle of ours: one start at a time, so
+  // that it gets only its own standard handles, not those of another thread's child.
+  static std::mutex starting;
+  const std::lock_guard<std::mutex> lock(starting);
 
   // The child gets its standard handles explicitly: inheritable copies of ours, or the file.
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};

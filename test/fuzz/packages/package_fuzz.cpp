@@ -469,9 +469,15 @@ void RunJob(const Options& options, const fs::path& work, std::uint64_t from, st
   for (std::uint64_t next = from; next < end;) {
     platform::ChildProcess child;
     const std::uint64_t batch_end = std::min(end, next + kMutationsPerChild);
-    if (const platform::ErrorCode error = child.Start({self, L"--child", std::to_wstring(options.seed),
-                                                       std::to_wstring(next), std::to_wstring(batch_end)},
-                                                      work.wstring(), output.wstring())) {
+    const std::vector<std::wstring> command{self, L"--child", std::to_wstring(options.seed), std::to_wstring(next),
+                                            std::to_wstring(batch_end)};
+    // A start can fail for a moment on a loaded machine (Wine gave 1359 once in ~400).
+    platform::ErrorCode error = child.Start(command, work.wstring(), output.wstring());
+    for (int retry = 0; error && retry < 3; ++retry) {
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      error = child.Start(command, work.wstring(), output.wstring());
+    }
+    if (error) {
       return results.Fail("cannot start a child: error " + std::to_string(error));
     }
     ++results.children;
