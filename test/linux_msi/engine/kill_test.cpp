@@ -186,7 +186,9 @@ class KillSweep : public ::testing::Test {
     }
     int status = 0;
     EXPECT_EQ(waitpid(child, &status, 0), child);
-    if (WIFEXITED(status)) EXPECT_EQ(WEXITSTATUS(status), 0) << "an install that was not killed failed";
+    if (WIFEXITED(status)) {
+      EXPECT_EQ(WEXITSTATUS(status), 0) << "an install that was not killed failed";
+    }
     return std::chrono::microseconds(report.install_microseconds);
   }
 
