@@ -75,10 +75,15 @@ suite('installer_controller from script', () => {
       report.marker = fs.readFileSync('marker.txt', 'utf8');
       process.env.INSTALLER_VESK_REBOOT_COMMAND = 'exit 4';
       report.failed = controller.reboot();
+      process.env.INSTALLER_VESK_REBOOT_COMMAND = 'kill -9 $$';
+      report.killed = controller.reboot();
+      process.env.INSTALLER_VESK_REBOOT_COMMAND = '';
+      report.empty = controller.reboot();
       delete process.env.INSTALLER_VESK_REBOOT_COMMAND;
       report.unsupported = controller.reboot();
     `);
-    assert.deepEqual(report, { ran: 0, marker: 'rebooted\n', failed: 31, unsupported: 50 });
-    assert.deepEqual(records(read(logs[0])), ['bl\tReboot is not supported here: 50', 'tracer closed']);
+    assert.deepEqual(report, { ran: 0, marker: 'rebooted\n', failed: 31, killed: 31, empty: 50, unsupported: 50 });
+    assert.deepEqual(records(read(logs[0])),
+      [...Array(2).fill('bl\tReboot is not supported here: 50'), 'tracer closed']);
   });
 });
