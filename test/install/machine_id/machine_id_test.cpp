@@ -20,13 +20,12 @@ struct FakeDisk final : platform::DriveSerialSource {
 };
 
 struct FakeBoard final : platform::BaseBoardSource {
-  bool present = false;
-  std::string text;
+  const char* text = nullptr;  // null: no row
   int reads = 0;
   bool ReadProductAndSerial(std::string& out) override {
     ++reads;
-    if (present) out = text;
-    return present;
+    if (text) out = text;
+    return text != nullptr;
   }
 };
 
@@ -50,11 +49,19 @@ struct FailingUuids final : platform::UuidSource {
 
 const std::regex kIdentifierShape("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
 
+// The message `run` throws, of type Error; empty when it returns.
+template <typename Error, typename Run>
+std::string ErrorOf(Run run) {
+  try {
+    run();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return "";
+}
+
 TEST(MachineIdParts, DecodeDeviceSerial) {
-  const struct {
-    const char* given;
-    const char* serial;
-  } rows[] = {
+  const struct { const char* given; const char* serial; } rows[] = {
       {"5744", "WD"},
       {"57442d5743", "WD-WC"},           // lower case digits
       {"7E20", "~ "},                     // printable bounds
@@ -70,11 +77,7 @@ TEST(MachineIdParts, DecodeDeviceSerial) {
 }
 
 TEST(MachineIdParts, ChooseDiskSerial) {
-  const struct {
-    const char* ata;
-    const char* descriptor;
-    const char* chosen;
-  } rows[] = {
+  const struct { const char* ata; const char* descriptor; const char* chosen; } rows[] = {
       {"", "BADC", "ABCD"},                           // only the descriptor: pair-swapped
       {"", "", ""},
       {"", "ABCDE", "BADCE"},                         // an odd last character stays
@@ -85,9 +88,7 @@ TEST(MachineIdParts, ChooseDiskSerial) {
       {"ABCD", "ABCE", "BAEC"},
       {"ABCD", "ABCD", "ABCD"},
   };
-  for (const auto& row : rows) {
-    EXPECT_EQ(id::ChooseDiskSerial(row.ata, row.descriptor), row.chosen) << row.ata << " / " << row.descriptor;
-  }
+  for (const auto& row : rows) EXPECT_EQ(id::ChooseDiskSerial(row.ata, row.descriptor), row.chosen) << row.ata;
 }
 
 TEST(MachineIdParts, Placeholders) {
@@ -112,22 +113,12 @@ TEST(MachineIdParts, GuidTextRoundTrip) {
                            "0F30C04EE-20E-4A5D-95AE-BF041D6CF673", "0F30C04E-E20E-4A5D-95AE-BF041D6CF67G",
                            "{0F30C04E-E20E-4A5D-95AE-BF041D6CF673", "{{0F30C04E-E20E-4A5D-95AE-BF041D6CF673}}",
                            "0F30C04E E20E 4A5D 95AE BF041D6CF673"}) {
-    try {
-      id::ParseGuid(text);
-      ADD_FAILURE() << "parsed " << text;
-    } catch (const std::runtime_error& error) {
-      EXPECT_STREQ(error.what(), "Invalid GUID.") << text;
-    }
+    EXPECT_EQ(ErrorOf<std::runtime_error>([&] { id::ParseGuid(text); }), "Invalid GUID.") << text;
   }
 }
 
 TEST(MachineIdParts, UuidTextIsBracedUpperCase) {
-  platform::Uuid uuid;
-  uuid.data1 = 0x0f30c04e;
-  uuid.data2 = 0xe20e;
-  uuid.data3 = 0x4a5d;
-  const std::uint8_t tail[8] = {0x95, 0xae, 0xbf, 0x04, 0x1d, 0x6c, 0xf6, 0x73};
-  std::copy(std::begin(tail), std::end(tail), uuid.data4);
+  const platform::Uuid uuid{0x0f30c04e, 0xe20e, 0x4a5d, {0x95, 0xae, 0xbf, 0x04, 0x1d, 0x6c, 0xf6, 0x73}};
   EXPECT_EQ(id::FormatUuid(uuid), "{0F30C04E-E20E-4A5D-95AE-BF041D6CF673}");
 }
 
@@ -159,44 +150,32 @@ std::string Stable(const std::string& serial) {
 }
 
 TEST_F(MachineId, StableFromTheDiskOrTheBoard) {
-  const struct {
-    const char* ata;
-    const char* descriptor;
-    const char* board;  // null: no row
-    std::string expected;
-    bool board_read;
-  } rows[] = {
-      {SAMPLE_SERIAL, "", nullptr, Stable(SAMPLE_SERIAL), false},
+  const struct { const char* ata; const char* descriptor; const char* board; std::string expected; } rows[] = {
+      {SAMPLE_SERIAL, "", nullptr, Stable(SAMPLE_SERIAL)},
       // The descriptor reported byte-swapped, as hexadecimal text: the ATA serial counts.
-      {SAMPLE_SERIAL, "4457572d4343453432313433363537", nullptr, Stable(SAMPLE_SERIAL), false},
-      {"", "5744", nullptr, Stable("DW"), false},
+      {SAMPLE_SERIAL, "4457572d4343453432313433363537", nullptr, Stable(SAMPLE_SERIAL)},
+      {"", "5744", nullptr, Stable("DW")},
       // Placeholder disks fall through to the base board.
-      {"                    ", "", "Base BoardABC123", Stable("Base BoardABC123"), true},
-      {"00000000000000000001", "", "Base BoardABC123", Stable("Base BoardABC123"), true},
-      {"", "oVulem0", "Base BoardABC123", Stable("Base BoardABC123"), true},
-      {"", "\x01\x02", "Base BoardABC123", Stable("Base BoardABC123"), true},
+      {"                    ", "", "Base BoardABC123", Stable("Base BoardABC123")},
+      {"00000000000000000001", "", "Base BoardABC123", Stable("Base BoardABC123")},
+      {"", "oVulem0", "Base BoardABC123", Stable("Base BoardABC123")},
+      {"", "\x01\x02", "Base BoardABC123", Stable("Base BoardABC123")},
   };
   for (const auto& row : rows) {
     disk_.serials = {row.ata, row.descriptor};
-    board_.present = row.board != nullptr;
-    board_.text = row.board ? row.board : "";
+    board_.text = row.board;
     board_.reads = 0;
     const std::string identifier = Generate();
     EXPECT_EQ(identifier, row.expected) << row.ata << " / " << row.descriptor;
     EXPECT_EQ(Generate(), identifier);
-    EXPECT_EQ(board_.reads > 0, row.board_read);
+    EXPECT_EQ(board_.reads > 0, row.board != nullptr) << "the board is read only for a placeholder disk";
     EXPECT_EQ(probes_.asked.substr(0, 4), "PMBH") << "every probe asked, in order";
     probes_.asked.clear();
   }
 }
 
 TEST_F(MachineId, RandomWithoutAUsableSerialOrInAVirtualMachine) {
-  const struct {
-    const char* yes;
-    const char* asked;
-    const char* board;
-    const char* marker;
-  } rows[] = {
+  const struct { const char* yes; const char* asked; const char* board; const char* marker; } rows[] = {
       {"", "PMBH", nullptr, "F1F1"},
       {"", "PMBH", "None", "F1F1"},
       {"", "PMBH", "VAION/A", "F1F1"},
@@ -209,8 +188,7 @@ TEST_F(MachineId, RandomWithoutAUsableSerialOrInAVirtualMachine) {
   disk_.serials = {"", ""};
   for (const auto& row : rows) {
     probes_.yes = row.yes;
-    board_.present = row.board != nullptr;
-    board_.text = row.board ? row.board : "";
+    board_.text = row.board;
     std::set<std::string> seen;
     for (int call = 0; call < 3; ++call) {
       probes_.asked.clear();
@@ -231,12 +209,8 @@ TEST_F(MachineId, NoUuidMattersOnlyWhenOneIsNeeded) {
   for (const char* yes : {"", "H"}) {
     disk_.serials = {"", ""};
     probes_.yes = yes;
-    try {
-      id::GenerateMachineId({disk_, board_, probes_, no_uuids});
-      ADD_FAILURE() << "no exception";
-    } catch (const std::out_of_range& error) {
-      EXPECT_STREQ(error.what(), "invalid string position");
-    }
+    EXPECT_EQ(ErrorOf<std::out_of_range>([&] { id::GenerateMachineId({disk_, board_, probes_, no_uuids}); }),
+              "invalid string position");
   }
 }
 

@@ -2,7 +2,6 @@
 // facts as script reads them: test/script/package_info.test.js.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <filesystem>
 #include <map>
@@ -55,45 +54,30 @@ void ChangePackage(const std::wstring& path, const std::vector<std::wstring>& st
 }
 
 TEST(InstalledFeatureEnumeration, SkipsFailingIndexesUpToABound) {
-  struct Case {
+  constexpr DWORD kBound = kMaxConsecutiveFeatureFailures;
+  const struct {
     const char* what;
-    std::map<DWORD, UINT> results;  // by index; indexes not listed fail with 1605
-    std::map<DWORD, const wchar_t*> names;
+    std::map<DWORD, const wchar_t*> entries;  // by index: a name, or null for the end; others fail with 1605
     std::map<std::wstring, std::wstring> expected;
     DWORD calls;
+  } cases[] = {
+      {"every index fails", {}, {}, kBound},
+      {"a feature after 63 failures is reached", {{63, L"Late"}, {64, nullptr}}, {{L"Late", L"Parent"}}, 65},
+      {"a feature after 64 failures is not", {{0, L"First"}, {65, L"Unreached"}}, {{L"First", L"Parent"}}, 1 + kBound},
+      {"the first entry of a name stays", {{0, L"Twice"}, {1, L"Twice"}, {2, nullptr}}, {{L"Twice", L"Parent"}}, 3},
   };
-  const Case cases[] = {
-      {"every index fails", {}, {}, {}, kMaxConsecutiveFeatureFailures},
-      {"a feature after 63 failures is reached",
-       {{63, ERROR_SUCCESS}, {64, ERROR_NO_MORE_ITEMS}},
-       {{63, L"Late"}},
-       {{L"Late", L"Parent"}},
-       65},
-      {"a feature after 64 failures is not",
-       {{0, ERROR_SUCCESS}, {65, ERROR_SUCCESS}},
-       {{0, L"First"}, {65, L"Unreached"}},
-       {{L"First", L"Parent"}},
-       1 + kMaxConsecutiveFeatureFailures},
-      {"the first entry of a name stays",
-       {{0, ERROR_SUCCESS}, {1, ERROR_SUCCESS}, {2, ERROR_NO_MORE_ITEMS}},
-       {{0, L"Twice"}, {1, L"Twice"}},
-       {{L"Twice", L"Parent"}},
-       3},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     DWORD calls = 0;
     std::map<std::wstring, std::wstring> features{{L"stale", L""}};
     CollectInstalledFeatures(
         [&](DWORD index, wchar_t* feature, wchar_t* parent) -> UINT {
           ++calls;
-          const auto result = c.results.find(index);
-          if (result == c.results.end()) return ERROR_UNKNOWN_PRODUCT;
-          if (result->second == ERROR_SUCCESS) {
-            // The second entry of a name brings another parent.
-            std::wcscpy(feature, c.names.at(index));
-            std::wcscpy(parent, index == 1 ? L"Other" : L"Parent");
-          }
-          return result->second;
+          const auto entry = c.entries.find(index);
+          if (entry == c.entries.end()) return ERROR_UNKNOWN_PRODUCT;
+          if (!entry->second) return ERROR_NO_MORE_ITEMS;
+          std::wcscpy(feature, entry->second);
+          std::wcscpy(parent, index == 1 ? L"Other" : L"Parent");  // a name's second entry brings another parent
+          return ERROR_SUCCESS;
         },
         features);
     EXPECT_EQ(c.expected, features) << c.what;
@@ -194,27 +178,25 @@ TEST_F(InstalledProducts, AnInstalledMemberAnswersForItself) {
   std::map<std::wstring, std::wstring> listed;
   EnumInstalledFeatures(kGuard19, listed);
   std::vector<ProductFeature> features;
-  ASSERT_EQ(0u, installed->GetProductFeatures(features));
-  std::map<std::wstring, std::pair<bool, bool>> seen;  // name: enabled, visible
-  for (const ProductFeature& feature : features) seen[feature.name] = {feature.enabled, feature.visible};
+  using States = std::map<std::wstring, std::pair<bool, bool>>;  // name: enabled, visible
+  const auto seen = [&] {
+    States states;
+    EXPECT_EQ(0u, installed->GetProductFeatures(features));
+    for (const ProductFeature& feature : features) states[feature.name] = {feature.enabled, feature.visible};
+    return states;
+  };
   // Wine's MsiEnumFeaturesW lists nothing, so every feature becomes invisible.
   // Docs (level 200) is absent; Service is hidden in the package.
   const std::map<std::wstring, std::wstring> all{{L"Main", L""}, {L"Tools", L"Main"}, {L"Docs", L""}, {L"Service", L""}};
   EXPECT_EQ(kWine ? decltype(all)() : all, listed);
-  EXPECT_EQ((std::map<std::wstring, std::pair<bool, bool>>{{L"Main", {true, !kWine}},
-                                                            {L"Tools", {true, !kWine}},
-                                                            {L"Docs", {false, !kWine}},
-                                                            {L"Service", {true, false}}}),
-            seen);
+  EXPECT_EQ((States{{L"Main", {true, !kWine}}, {L"Tools", {true, !kWine}}, {L"Docs", {false, !kWine}},
+                    {L"Service", {true, false}}}),
+            seen());
 
   // A visible feature that the product does not list becomes invisible.
   ChangePackage(cached.wstring(), {L"INSERT INTO Feature (Feature, Title, Display, Level, Attributes) "
                                    L"VALUES ('Ghost', 'Ghost', 1, 1, 0)"});
-  ASSERT_EQ(0u, installed->GetProductFeatures(features));
-  ASSERT_EQ(5u, features.size());
-  const auto ghost = std::find_if(features.begin(), features.end(), [](const auto& f) { return f.name == L"Ghost"; });
-  ASSERT_NE(features.end(), ghost);
-  EXPECT_FALSE(ghost->enabled || ghost->visible);
+  EXPECT_EQ(std::make_pair(false, false), seen().at(L"Ghost"));  // throws if Ghost is missing
 
   // Without its cached package the product reports the open error.
   const fs::path aside = cached.wstring() + L".aside";
@@ -230,10 +212,7 @@ TEST_F(InstalledProducts, AnInstalledMemberAnswersForItself) {
 TEST_F(InstalledProducts, SetupTypeAndUpgradeBounds) {
   ASSERT_EQ(0u, Install(L"osprey_1_9.msi"));
   UINT error = 0;
-  const struct {
-    const wchar_t* package;
-    SetupType expected;
-  } types[] = {
+  const struct { const wchar_t* package; SetupType expected; } types[] = {
       {L"osprey_1_9_rebuild.msi", SetupType::SameProductOtherPackage},
       {L"osprey_2_0.msi", SetupType::NewInstall},               // 2.0.0 <= v < 3.0.0
       {L"osprey_beta.msi", SetupType::NewInstall},              // another family
@@ -250,10 +229,7 @@ TEST_F(InstalledProducts, SetupTypeAndUpgradeBounds) {
   // Installed: 1.9.0. Each row alone.
   const int kMin = msidbUpgradeAttributesVersionMinInclusive;
   const int kMax = msidbUpgradeAttributesVersionMaxInclusive;
-  const struct {
-    UpgradeRow row;
-    bool matches;
-  } bounds[] = {
+  const struct { UpgradeRow row; bool matches; } bounds[] = {
       {{kFamily, L"1.9.0", L"2.0.0", 0}, false},
       {{kFamily, L"1.9.0", L"2.0.0", kMin}, true},
       {{kFamily, L"1.0.0", L"1.9.0", 0}, false},
