@@ -24,7 +24,7 @@
 
 // Modes of MsiViewModify. INSERT and DELETE are implemented; the other modes
 // return ERROR_CALL_NOT_IMPLEMENTED.
-typedef enum tagMSIMODIFY {
+typedef enum tagMSIMODIFY MSI_ENUM_BASE {
   MSIMODIFY_SEEK = -1,
   MSIMODIFY_REFRESH = 0,
   MSIMODIFY_INSERT = 1,
@@ -40,7 +40,7 @@ typedef enum tagMSIMODIFY {
   MSIMODIFY_VALIDATE_DELETE = 11
 } MSIMODIFY;
 
-typedef enum tagMSICONDITION {
+typedef enum tagMSICONDITION MSI_ENUM_BASE {
   MSICONDITION_FALSE = 0,
   MSICONDITION_TRUE = 1,
   MSICONDITION_NONE = 2,

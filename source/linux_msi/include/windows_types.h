@@ -4,6 +4,14 @@
 // W function's length is one code point.
 #pragma once
 
+// The API's enumerations take any int, as in C: a caller may pass a value outside
+// the listed ones (which the functions refuse), so in C++ they get int as their base.
+#ifdef __cplusplus
+#define MSI_ENUM_BASE : int
+#else
+#define MSI_ENUM_BASE
+#endif
+
 #include <cstdint>
 
 #ifndef WINAPI
