@@ -51,17 +51,7 @@ class RecordFormat : public FormatContext {
     text = Field(record_, index);
     return true;
   }
-  static std::wstring Field(MSIHANDLE record, unsigned index) {
-    DWORD size = 0;
-    if (MsiRecordGetStringW(record, index, nullptr, &size) != ERROR_SUCCESS) {
-      return {};
-    }
-    std::wstring text(size + 1, L'\0');
-    ++size;
-    MsiRecordGetStringW(record, index, &text[0], &size);
-    text.resize(size);
-    return text;
-  }
+  static std::wstring Field(MSIHANDLE record, unsigned index) { return RecordFieldText(record, index); }
 
  private:
   const Session* session_;

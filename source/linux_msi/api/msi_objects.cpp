@@ -75,6 +75,18 @@ UINT CopyToBuffer(const std::wstring& value, LPWSTR buffer, LPDWORD size) {
   return result;
 }
 
+std::wstring RecordFieldText(MSIHANDLE record, UINT field) {
+  DWORD size = 0;
+  if (MsiRecordGetStringW(record, field, nullptr, &size) != ERROR_SUCCESS) {
+    return {};
+  }
+  std::wstring text(size + 1, L'\0');
+  ++size;
+  MsiRecordGetStringW(record, field, &text[0], &size);
+  text.resize(size);
+  return text;
+}
+
 std::string Utf8FromWideZ(LPCWSTR text) { return ovra::Utf8FromWide(text ? std::wstring(text) : std::wstring()); }
 
 }  // namespace linux_msi

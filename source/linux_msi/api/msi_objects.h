@@ -208,6 +208,9 @@ class SummaryInfoObject : public HandleObject {
 // after writing as much as fits.
 UINT CopyToBuffer(const std::wstring& value, LPWSTR buffer, LPDWORD size);
 
+// A record field's text through MsiRecordGetStringW; empty when it cannot be read.
+std::wstring RecordFieldText(MSIHANDLE record, UINT field);
+
 std::string Utf8FromWideZ(LPCWSTR text);
 
 }  // namespace linux_msi

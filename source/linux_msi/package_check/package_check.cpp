@@ -170,18 +170,6 @@ class OwnedHandle {
   MSIHANDLE handle_ = 0;
 };
 
-std::wstring FieldText(MSIHANDLE record, UINT field) {
-  DWORD size = 0;
-  if (MsiRecordGetStringW(record, field, nullptr, &size) != ERROR_SUCCESS) {
-    return {};
-  }
-  std::wstring text(size + 1, L'\0');
-  ++size;
-  MsiRecordGetStringW(record, field, &text[0], &size);
-  text.resize(size);
-  return text;
-}
-
 // Runs a query through the C API and reads every field of every row, which it returns as text.
 std::vector<std::vector<std::wstring>> ReadRows(MSIHANDLE database, const std::wstring& sql) {
   std::vector<std::vector<std::wstring>> rows;
@@ -200,7 +188,7 @@ std::vector<std::vector<std::wstring>> ReadRows(MSIHANDLE database, const std::w
     for (UINT field = 0; field <= count; ++field) {
       MsiRecordIsNull(record.get(), field);
       MsiRecordGetInteger(record.get(), field);
-      row.push_back(FieldText(record.get(), field));
+      row.push_back(RecordFieldText(record.get(), field));
     }
   }
   return rows;
